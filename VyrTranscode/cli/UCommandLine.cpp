@@ -1,0 +1,60 @@
+#include "cli/UCommandLine.h"
+
+const char* UsageText() {
+  return "usage: vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] FILE.vyr...\n"
+         "  -o DIR      output folder (default: the current folder)\n"
+         "  -f mp4|raw  MP4 with H.264 video and AAC audio (default), or the raw video stream\n"
+         "  --probe     print what each recording holds and convert nothing\n"
+         "  -v          write the debug log to standard error\n";
+}
+
+bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions& AOptions,
+                      std::string& AError) {
+  AOptions = TCommandLineOptions();
+  bool outDirGiven = false, onlyFiles = false;
+  for (size_t i = 0; i < AArgs.size(); ++i) {
+    const std::string& a = AArgs[i];
+    if (onlyFiles || a.empty() || a[0] != '-' || a == "-") {
+      AOptions.Files.push_back(a);
+    } else if (a == "--") {
+      onlyFiles = true;
+    } else if (a == "-h" || a == "--help") {
+      AOptions.Help = true;
+    } else if (a == "-v" || a == "--verbose") {
+      AOptions.Verbose = true;
+    } else if (a == "--probe") {
+      AOptions.Probe = true;
+    } else if (a == "-o" || a == "-f") {
+      if (i + 1 >= AArgs.size()) {
+        AError = "option " + a + " needs a value";
+        return false;
+      }
+      const std::string& v = AArgs[++i];
+      if (a == "-o") {
+        if (v.empty()) {
+          AError = "option -o needs a folder";
+          return false;
+        }
+        AOptions.OutDir = v;
+        outDirGiven = true;
+      } else if (v == "mp4") {
+        AOptions.Format = TOutFormat::Mp4;
+      } else if (v == "raw") {
+        AOptions.Format = TOutFormat::Raw;
+      } else {
+        AError = "unknown output format '" + v + "' (use mp4 or raw)";
+        return false;
+      }
+    } else {
+      AError = "unknown option " + a;
+      return false;
+    }
+  }
+  if (!outDirGiven) AOptions.OutDir = "./";
+  if (AOptions.OutDir.back() != '/') AOptions.OutDir.push_back('/');
+  if (AOptions.Files.empty() && !AOptions.Help) {
+    AError = "no recording given";
+    return false;
+  }
+  return true;
+}

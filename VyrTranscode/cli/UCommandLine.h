@@ -1,0 +1,24 @@
+// Command-line options of vyrconvert:
+//   vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] FILE.vyr...
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TOutFormat { Mp4, Raw };
+
+struct TCommandLineOptions {
+  std::string OutDir;  // with a trailing "/"; the current folder when not given
+  TOutFormat Format = TOutFormat::Mp4;
+  bool Probe = false;
+  bool Verbose = false;
+  bool Help = false;
+  std::vector<std::string> Files;
+};
+
+// Parses the arguments (without the program name). False and a message in AError for bad
+// usage.
+bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions& AOptions,
+                      std::string& AError);
+
+const char* UsageText();

@@ -1,0 +1,139 @@
+#include "conversion/URecordProbe.h"
+
+#include "protocol/UOmCamProtocol.h"
+#include "support/uFunctionsLib.h"
+
+namespace {
+
+struct TResolution {
+  uint32_t Width, Height;
+};
+constexpr TResolution ResolutionTable[OmResolutionCount] = {
+    {176, 144},   {352, 288},   {704, 576},   {1280, 720},  {1920, 1080},
+    {1600, 1200}, {2048, 1536}, {2592, 1920}, {1280, 960},  {2592, 1520},
+};
+
+// Measures the frame rate on whole seconds. A run is a maximal sequence of consecutive
+// video blocks with the same second time stamp. A run is whole when the run before it
+// holds the second just before its own and the run after it the second just after, so
+// the partial first and last seconds of a recording, and the seconds at the edges of a
+// gap, are left out. Only three runs are kept at a time.
+class TWholeSecondRate {
+ public:
+  // One video block; AFrameCounted when it counted as a new frame.
+  void AddBlock(uint32_t ASecond, bool AFrameCounted) {
+    if (!FHasCurrent || ASecond != FCurSecond) {
+      if (FHasCurrent) CloseCurrent(ASecond);
+      FHasPrev = FHasCurrent;
+      FPrevSecond = FCurSecond;
+      FHasCurrent = true;
+      FCurSecond = ASecond;
+      FCurFrames = 0;
+    }
+    if (AFrameCounted) ++FCurFrames;
+  }
+  // True and the rounded rate when at least one run was whole.
+  bool Rate(uint32_t& ARate) const {
+    if (FWholeRuns == 0) return false;
+    // Nearest whole number, halves up.
+    ARate = static_cast<uint32_t>((2 * FWholeFrames + FWholeRuns) / (2 * FWholeRuns));
+    return true;
+  }
+
+ private:
+  void CloseCurrent(uint32_t ANextSecond) {
+    bool prevAdjacent = FHasPrev && FCurSecond != 0 && FPrevSecond == FCurSecond - 1;
+    bool nextAdjacent = FCurSecond != UINT32_MAX && ANextSecond == FCurSecond + 1;
+    if (prevAdjacent && nextAdjacent) {
+      FWholeFrames += FCurFrames;
+      ++FWholeRuns;
+    }
+  }
+
+  bool FHasPrev = false, FHasCurrent = false;
+  uint32_t FPrevSecond = 0, FCurSecond = 0;
+  uint64_t FCurFrames = 0;
+  uint64_t FWholeFrames = 0, FWholeRuns = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TStream> TVyrRecordProbe::OpenVYRRecord(const std::string& AFileName) {
+  return TFileStream::OpenRead(AFileName);
+}
+
+void TVyrRecordProbe::CloseVYRRecord(std::unique_ptr<TStream>& AFileStream) { AFileStream.reset(); }
+
+bool TVyrRecordProbe::GetVideoWidthHeight(uint8_t AResolution, uint32_t& AWidth, uint32_t& AHeight) {
+  if (AResolution < OmResolutionCount) {
+    AWidth = ResolutionTable[AResolution].Width;
+    AHeight = ResolutionTable[AResolution].Height;
+    return true;
+  }
+  PrintDebugString("Unkown Resolution: " + std::to_string(AResolution));
+  AWidth = 0;
+  AHeight = 0;
+  return false;
+}
+
+bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
+  if (!AFileStream) return false;
+  TStream& s = *AFileStream;
+  s.Seek(0, TSeekOrigin::Begin);
+  uint32_t lastFrameId = 0, lastSecond = 0, frameCount = 0, secCount = 0;
+  FVideoResolution = 255;
+  FVideoEncType = 255;
+  FAudioEncType = 255;
+  FBlockCount = 0;
+  TWholeSecondRate wholeRate;
+  uint8_t head[OmHeadSize];
+  uint8_t sub[OmDataHeadSize];
+  const int64_t size = s.Size();
+
+  while (s.Position() < size) {
+    if (s.Read(head, OmHeadSize) < OmHeadSize) break;
+    TOmHead h = DecodeOmHead(head);
+    ++FBlockCount;
+    if (h.nCmd == OmCmdSendVideoData) {
+      if (s.Read(sub, OmDataHeadSize) < OmDataHeadSize) break;
+      TOmVideoDataHead v = DecodeOmVideoHead(sub);
+      s.Seek(v.dwFrameLength, TSeekOrigin::Current);
+      bool counted = false;
+      if (v.dwFrameID != lastFrameId) {
+        lastFrameId = v.dwFrameID;
+        ++frameCount;
+        counted = true;
+      }
+      if (v.dwSecTimeStamp != lastSecond) {
+        lastSecond = v.dwSecTimeStamp;
+        ++secCount;
+      }
+      wholeRate.AddBlock(v.dwSecTimeStamp, counted);
+      if (FVideoResolution == 255) FVideoResolution = v.byVideoMode;
+      if (FVideoEncType == 255) FVideoEncType = v.byVideoType;
+    } else if (h.nCmd == OmCmdSendAudioData) {
+      if (s.Read(sub, OmDataHeadSize) < OmDataHeadSize) break;
+      TOmAudioDataHead a = DecodeOmAudioHead(sub);
+      s.Seek(a.dwFrameLength, TSeekOrigin::Current);
+      if (FAudioEncType == 255) FAudioEncType = a.byAudioType;
+    } else {
+      PrintDebugString(FormatStr("Read Unkown Data Cmd: %d, length=%d", h.nCmd, h.length));
+      s.Seek(h.length, TSeekOrigin::Current);
+    }
+  }
+
+  GetVideoWidthHeight(FVideoResolution, FFrameWidth, FFrameHeight);
+  if (secCount == 0) secCount = 1;
+  uint32_t rate = 0;
+  if (!wholeRate.Rate(rate)) rate = frameCount / secCount;
+  if (rate > MaxProbeFrameRate) rate = 0;
+  FFrameRate = rate;
+  FFrameCount = frameCount;
+  FSecCount = secCount;
+  PrintDebugString(FormatStr(
+      "Get Video Info: Resolution[%d], Width[%d], Height[%d], VideoEncType[%d], "
+      "AudioEncType[%d], FrameCount[%d], SecCount[%d], FPS[%d]",
+      FVideoResolution, static_cast<int>(FFrameWidth), static_cast<int>(FFrameHeight), FVideoEncType,
+      FAudioEncType, static_cast<int>(frameCount), static_cast<int>(secCount), static_cast<int>(FFrameRate)));
+  return true;
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing VyrTranscode needs.
+# Idempotent and non-interactive; runs `apt-get update` once per call, and only when
+# something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ cmake pkg-config ninja-build
+  # H.264 encoding (QorraEncoder), decoding and AAC encoding (Vidrex, the AAC binding)
+  libx264-dev libavcodec-dev libavutil-dev libswscale-dev
+  # desktop program
+  qt6-base-dev fonts-noto-cjk
+  # tests and benchmarks: GoogleTest, Google Benchmark, independent judges of our output
+  libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth
+  # fuzzing and sanitizers
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
