@@ -1,0 +1,44 @@
+// What the conversion of one record file achieved, kept for the caller (the window's queue
+// and vyrconvert), so that a file whose output could not be made is never shown as
+// converted. The progress protocol (0..100, then the end mark) is separate from this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class TConversionStatus {
+  NotRun,          // nothing has been converted yet
+  Converted,       // output created, written whole, and it holds something
+  Stopped,         // the user stopped it; the partial output was closed properly and kept
+  OpenFailed,      // the record file could not be opened
+  OutputFailed,    // the output file could not be created
+  WriteFailed,     // a write to the output failed (full disk, I/O error)
+  NothingWritten,  // the output was created but the recording gave nothing to write
+};
+
+struct TConversionOutcome {
+  TConversionStatus Status = TConversionStatus::NotRun;
+  std::string OutFileName;  // the output file (final name)
+  int64_t VideoFrames = 0;  // pictures written (MP4) or video payloads copied (raw)
+  int64_t AudioFrames = 0;  // AAC frames written (MP4)
+  int64_t BytesWritten = 0;
+
+  // Converted, or stopped by the user with a properly closed output.
+  bool Succeeded() const {
+    return Status == TConversionStatus::Converted || Status == TConversionStatus::Stopped;
+  }
+};
+
+// A short English description of a status, for messages ("cannot open the recording").
+inline const char* DescribeConversionStatus(TConversionStatus AStatus) {
+  switch (AStatus) {
+    case TConversionStatus::NotRun: return "not converted";
+    case TConversionStatus::Converted: return "converted";
+    case TConversionStatus::Stopped: return "stopped";
+    case TConversionStatus::OpenFailed: return "cannot open the recording";
+    case TConversionStatus::OutputFailed: return "cannot create the output file";
+    case TConversionStatus::WriteFailed: return "writing the output failed";
+    case TConversionStatus::NothingWritten: return "the recording holds nothing to convert";
+  }
+  return "unknown";
+}
