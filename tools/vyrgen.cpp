@@ -2,11 +2,13 @@
 //   vyrgen --samples DIR             the bundled sample recordings
 //   vyrgen --out FILE [--video h264|mpeg4|mjpeg|h265|none] [--audio alaw|ulaw|pcm|none]
 //          [--resolution N] [--fps N] [--seconds N] [--start-ms N] [--payload BYTES]
+//   --payload BYTES writes recognisable bytes of that size instead of encoded video.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 
+#include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
 
 namespace {
@@ -30,9 +32,21 @@ bool ParseAudio(const std::string& s, uint8_t& a) {
   return true;
 }
 
+// APayload > 0: recognisable bytes of that size instead of real video.
 bool Write(const TRecordingSpec& ASpec, size_t APayload, const std::string& AFile) {
   TVyrRecordBuilder b;
-  GenerateRecording(ASpec, PatternPayloadSource(ASpec, APayload), b);
+  TVideoPayloadSource source;
+  if (APayload > 0 || ASpec.VideoType < 0) {
+    source = PatternPayloadSource(ASpec, APayload);
+  } else {
+    std::string error;
+    source = EncodedPayloadSource(ASpec, error);
+    if (!source) {
+      std::fprintf(stderr, "vyrgen: %s\n", error.c_str());
+      return false;
+    }
+  }
+  GenerateRecording(ASpec, source, b);
   if (!b.SaveToFile(AFile)) {
     std::fprintf(stderr, "vyrgen: cannot write %s\n", AFile.c_str());
     return false;
@@ -53,7 +67,7 @@ int Usage() {
 int main(int argc, char** argv) {
   TRecordingSpec spec;
   std::string out, samples;
-  size_t payload = 2000;
+  size_t payload = 0;
   uint32_t seconds = 10;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

@@ -1,0 +1,167 @@
+#include "UVideoPayloadEncoders.h"
+
+#include <cstring>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+}
+
+#include "conversion/URecordProbe.h"
+
+void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420) {
+  const int cw = AWidth / 2, ch = AHeight / 2;
+  AI420.resize(static_cast<size_t>(AWidth) * AHeight + 2 * static_cast<size_t>(cw) * ch);
+  uint8_t* y = AI420.data();
+  uint8_t* u = y + static_cast<size_t>(AWidth) * AHeight;
+  uint8_t* v = u + static_cast<size_t>(cw) * ch;
+  const int shift = static_cast<int>(AIndex * 4);
+  const int boxSize = AHeight / 5;
+  const int boxX = static_cast<int>((AIndex * 7) % static_cast<uint32_t>(AWidth - boxSize));
+  const int boxY = static_cast<int>((AIndex * 3) % static_cast<uint32_t>(AHeight - boxSize));
+  for (int r = 0; r < AHeight; ++r) {
+    for (int c = 0; c < AWidth; ++c) {
+      int value = 16 + (((c + shift) * 219 / AWidth) + r * 60 / AHeight) % 220;
+      bool inBox = c >= boxX && c < boxX + boxSize && r >= boxY && r < boxY + boxSize;
+      y[static_cast<size_t>(r) * AWidth + c] = static_cast<uint8_t>(inBox ? 235 : value);
+    }
+  }
+  for (int r = 0; r < ch; ++r) {
+    for (int c = 0; c < cw; ++c) {
+      int band = ((c + shift / 2) * 8 / cw) % 8;
+      u[static_cast<size_t>(r) * cw + c] = static_cast<uint8_t>(64 + band * 16);
+      v[static_cast<size_t>(r) * cw + c] = static_cast<uint8_t>(200 - (r * 128 / ch));
+    }
+  }
+}
+
+namespace {
+
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct TFrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct TPacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+// One libavcodec encoder producing one packet per picture.
+class TAvPayloadEncoder {
+ public:
+  bool Open(const TRecordingSpec& ASpec, int AWidth, int AHeight, std::string& AError) {
+    FWidth = AWidth;
+    FHeight = AHeight;
+    FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
+    const AVCodec* codec = nullptr;
+    AVPixelFormat pix = AV_PIX_FMT_YUV420P;
+    if (ASpec.VideoType == OmVideoType_MJPEG) {
+      codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+      pix = AV_PIX_FMT_YUVJ420P;
+    } else if (ASpec.VideoType == OmVideoType_MPEG4) {
+      codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    } else if (ASpec.VideoType == OmVideoType_H265) {
+      codec = avcodec_find_encoder_by_name("libx265");
+    } else if (ASpec.VideoType == OmVideoType_H264) {
+      codec = avcodec_find_encoder_by_name("libx264");
+    }
+    if (!codec) {
+      AError = "no encoder for video type " + std::to_string(ASpec.VideoType);
+      return false;
+    }
+    FContext.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = FContext.get();
+    c->width = AWidth;
+    c->height = AHeight;
+    c->pix_fmt = pix;
+    c->time_base = AVRational{1, static_cast<int>(ASpec.FrameRate ? ASpec.FrameRate : 25)};
+    c->framerate = AVRational{static_cast<int>(ASpec.FrameRate ? ASpec.FrameRate : 25), 1};
+    c->gop_size = static_cast<int>(FKeyInterval);
+    c->max_b_frames = 0;
+    c->thread_count = 1;
+    if (ASpec.VideoType == OmVideoType_MJPEG) {
+      c->qmin = c->qmax = 3;
+    } else if (ASpec.VideoType == OmVideoType_MPEG4) {
+      c->bit_rate = 0;
+      c->flags |= AV_CODEC_FLAG_QSCALE;
+      c->global_quality = FF_QP2LAMBDA * 3;
+    } else if (ASpec.VideoType == OmVideoType_H265) {
+      av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+      av_opt_set(c->priv_data, "x265-params",
+                 ("log-level=error:bframes=0:repeat-headers=1:keyint=" + std::to_string(FKeyInterval) +
+                  ":min-keyint=" + std::to_string(FKeyInterval) + ":scenecut=0:crf=22")
+                     .c_str(),
+                 0);
+    } else {
+      av_opt_set(c->priv_data, "preset", "veryfast", 0);
+      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+      av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:scenecut=0", 0);
+    }
+    if (avcodec_open2(c, codec, nullptr) < 0) {
+      AError = std::string("cannot open the encoder ") + codec->name;
+      return false;
+    }
+    FFrame.reset(av_frame_alloc());
+    FFrame->format = pix;
+    FFrame->width = AWidth;
+    FFrame->height = AHeight;
+    if (av_frame_get_buffer(FFrame.get(), 0) < 0) {
+      AError = "cannot allocate a picture";
+      return false;
+    }
+    FPacket.reset(av_packet_alloc());
+    return true;
+  }
+
+  std::vector<uint8_t> Encode(uint32_t AIndex, bool& AKeyFrame) {
+    DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
+    av_frame_make_writable(FFrame.get());
+    const uint8_t* planes[3] = {FPicture.data(), FPicture.data() + static_cast<size_t>(FWidth) * FHeight,
+                                FPicture.data() + static_cast<size_t>(FWidth) * FHeight * 5 / 4};
+    const int widths[3] = {FWidth, FWidth / 2, FWidth / 2};
+    const int heights[3] = {FHeight, FHeight / 2, FHeight / 2};
+    for (int p = 0; p < 3; ++p)
+      for (int r = 0; r < heights[p]; ++r)
+        std::memcpy(FFrame->data[p] + static_cast<ptrdiff_t>(r) * FFrame->linesize[p],
+                    planes[p] + static_cast<size_t>(r) * widths[p], static_cast<size_t>(widths[p]));
+    FFrame->pts = AIndex;
+    bool key = AIndex % FKeyInterval == 0;
+    FFrame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    FFrame->key_frame = key ? 1 : 0;
+    std::vector<uint8_t> out;
+    AKeyFrame = key;
+    if (avcodec_send_frame(FContext.get(), FFrame.get()) < 0) return out;
+    while (avcodec_receive_packet(FContext.get(), FPacket.get()) == 0) {
+      out.insert(out.end(), FPacket->data, FPacket->data + FPacket->size);
+      AKeyFrame = (FPacket->flags & AV_PKT_FLAG_KEY) != 0;
+      av_packet_unref(FPacket.get());
+    }
+    return out;
+  }
+
+ private:
+  std::unique_ptr<AVCodecContext, TCodecContextDeleter> FContext;
+  std::unique_ptr<AVFrame, TFrameDeleter> FFrame;
+  std::unique_ptr<AVPacket, TPacketDeleter> FPacket;
+  std::vector<uint8_t> FPicture;
+  int FWidth = 0, FHeight = 0;
+  uint32_t FKeyInterval = 1;
+};
+
+}  // namespace
+
+TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::string& AError) {
+  av_log_set_level(AV_LOG_ERROR);
+  uint32_t w = 0, h = 0;
+  if (!TVyrRecordProbe::GetVideoWidthHeight(ASpec.VideoMode, w, h)) {
+    AError = "unknown resolution code " + std::to_string(ASpec.VideoMode);
+    return nullptr;
+  }
+  auto encoder = std::make_shared<TAvPayloadEncoder>();
+  if (!encoder->Open(ASpec, static_cast<int>(w), static_cast<int>(h), AError)) return nullptr;
+  return [encoder](uint32_t AIndex, bool& AKeyFrame) { return encoder->Encode(AIndex, AKeyFrame); };
+}

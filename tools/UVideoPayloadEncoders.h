@@ -1,0 +1,18 @@
+// Real video payloads for generated recordings: a moving test picture, encoded frame by
+// frame as a recorder does it (no B-frames, a key frame every ASpec.KeyInterval frames,
+// parameter sets in front of every key frame, one compressed frame per block).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "UVyrSampleGen.h"
+
+// The test picture of frame AIndex in planar 4:2:0 (I420: Y, then Cb, then Cr), with
+// moving bars and a moving box, so every frame differs and errors show.
+void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420);
+
+// A payload source that encodes the test picture in ASpec.VideoType at the size of
+// ASpec.VideoMode. Empty function and a message in AError when the codec cannot be opened.
+TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::string& AError);
