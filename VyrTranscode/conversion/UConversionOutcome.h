@@ -22,6 +22,7 @@ struct TConversionOutcome {
   int64_t VideoFrames = 0;  // pictures written (MP4) or video payloads copied (raw)
   int64_t AudioFrames = 0;  // AAC frames written (MP4)
   int64_t BytesWritten = 0;
+  double Duration = 0;      // seconds of media written, where known
 
   // Converted, or stopped by the user with a properly closed output.
   bool Succeeded() const {
