@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,18 +109,17 @@ std::string DrainFd(int AFd) {
 }
 }  // namespace
 
-TProcessResult RunProcess(const std::vector<std::string>& AArgs) {
-  TProcessResult r;
+TChildProcess::TChildProcess(const std::vector<std::string>& AArgs) {
   char outTmpl[] = "/tmp/vyrout-XXXXXX";
   char errTmpl[] = "/tmp/vyrerr-XXXXXX";
-  int outFd = ::mkstemp(outTmpl);
-  int errFd = ::mkstemp(errTmpl);
+  FOutFd = ::mkstemp(outTmpl);
+  FErrFd = ::mkstemp(errTmpl);
   ::unlink(outTmpl);
   ::unlink(errTmpl);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outFd, STDOUT_FILENO);
-    ::dup2(errFd, STDERR_FILENO);
+  FPid = ::fork();
+  if (FPid == 0) {
+    ::dup2(FOutFd, STDOUT_FILENO);
+    ::dup2(FErrFd, STDERR_FILENO);
     int devnull = ::open("/dev/null", O_RDONLY);
     ::dup2(devnull, STDIN_FILENO);
     std::vector<char*> argv;
@@ -127,14 +128,37 @@ TProcessResult RunProcess(const std::vector<std::string>& AArgs) {
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
+}
+
+TChildProcess::~TChildProcess() {
+  if (FPid > 0) {
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+  }
+  if (FOutFd >= 0) ::close(FOutFd);
+  if (FErrFd >= 0) ::close(FErrFd);
+}
+
+void TChildProcess::Signal(int ASignal) {
+  if (FPid > 0) ::kill(FPid, ASignal);
+}
+
+TProcessResult TChildProcess::Wait() {
+  TProcessResult r;
+  if (FPid <= 0) return r;
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage {};
+  ::wait4(FPid, &status, 0, &usage);
+  FPid = -1;
+  r.MaxRssKb = usage.ru_maxrss;
   r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  ::lseek(outFd, 0, SEEK_SET);
-  ::lseek(errFd, 0, SEEK_SET);
-  r.Out = DrainFd(outFd);
-  r.Err = DrainFd(errFd);
-  ::close(outFd);
-  ::close(errFd);
+  ::lseek(FOutFd, 0, SEEK_SET);
+  ::lseek(FErrFd, 0, SEEK_SET);
+  r.Out = DrainFd(FOutFd);
+  r.Err = DrainFd(FErrFd);
   return r;
+}
+
+TProcessResult RunProcess(const std::vector<std::string>& AArgs) {
+  return TChildProcess(AArgs).Wait();
 }

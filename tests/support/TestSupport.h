@@ -56,6 +56,21 @@ struct TProcessResult {
   int ExitCode = -1;
   std::string Out;
   std::string Err;
+  long MaxRssKb = 0;  // peak resident memory of the process
 };
 // Runs a program (argv[0] a path) and collects its output and exit status.
 TProcessResult RunProcess(const std::vector<std::string>& AArgs);
+
+// A program started in the background, for tests that signal it while it runs.
+class TChildProcess {
+ public:
+  explicit TChildProcess(const std::vector<std::string>& AArgs);
+  ~TChildProcess();  // kills and reaps a child still running
+  void Signal(int ASignal);
+  TProcessResult Wait();
+  int Pid() const { return FPid; }
+
+ private:
+  int FPid = -1;
+  int FOutFd = -1, FErrFd = -1;
+};
