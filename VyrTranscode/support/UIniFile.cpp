@@ -46,7 +46,8 @@ std::vector<TLine> SplitLines(const std::string& AText) {
     size_t nl = AText.find('\n', pos);
     size_t end = nl == std::string::npos ? AText.size() : nl + 1;
     size_t contentEnd = nl == std::string::npos ? AText.size() : nl;
-    if (contentEnd > pos && AText[contentEnd - 1] == '\r') --contentEnd;
+    // "\r\n" ends a line as "\n" does; a lone "\r" is part of the text.
+    if (nl != std::string::npos && contentEnd > pos && AText[contentEnd - 1] == '\r') --contentEnd;
     lines.push_back({pos, contentEnd, end});
     pos = end;
   }

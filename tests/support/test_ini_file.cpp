@@ -53,6 +53,7 @@ TEST(IniFile, WriteChangesOnlyItsOwnLine) {
        "[A]\nk=1\n[RecordBrowerParam]\nDireRecordPath=/o/\n"},
       {"empty file", "", "S", "k", "v", "[S]\nk=v\n"},
       {"CRLF file gets CRLF lines", "[A]\r\nk=1\r\n", "C", "k", "v", "[A]\r\nk=1\r\n[C]\r\nk=v\r\n"},
+      {"a lone CR is no line ending", "?\r", "Section", "Key", "Value", "?\r\n[Section]\nKey=Value\n"},
       {"same key in another section untouched", "[B]\nk=b\n[A]\nk=a\n", "A", "k", "z",
        "[B]\nk=b\n[A]\nk=z\n"},
   };
