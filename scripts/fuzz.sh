@@ -9,7 +9,7 @@ if [ ! -f build-fuzz/CMakeCache.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVYR_BUILD_FUZZ=ON -DVYR_BUILD_TESTS=OFF -DVYR_BUILD_BENCH=OFF -DVYR_SANITIZE=address
 fi
-cmake --build build-fuzz -j "$(nproc)"
+cmake --build build-fuzz -j "$(nproc)" --target fuzzers
 mkdir -p build-fuzz/crashes
 status=0
 for fuzzer in build-fuzz/bin/fuzz_*; do
