@@ -108,13 +108,18 @@ int64_t TMemoryStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
 // ---- TFileWriter -------------------------------------------------------------------
 
 std::unique_ptr<TFileWriter> TFileWriter::Create(const std::string& AFileName) {
-  int fd = ::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (AFileName.empty()) return nullptr;
+  struct stat st {};
+  bool special = ::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  if (special && S_ISDIR(st.st_mode)) return nullptr;
+  std::string work = special ? AFileName : AFileName + PartSuffix;
+  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<TFileWriter>(new TFileWriter(fd, AFileName));
+  return std::unique_ptr<TFileWriter>(new TFileWriter(fd, AFileName, work));
 }
 
-TFileWriter::TFileWriter(int AFd, std::string AFileName)
-    : FFd(AFd), FFileName(std::move(AFileName)), FBuffer(WriteBufferSize) {}
+TFileWriter::TFileWriter(int AFd, std::string AFileName, std::string AWorkFileName)
+    : FFd(AFd), FFileName(std::move(AFileName)), FWorkFileName(std::move(AWorkFileName)), FBuffer(WriteBufferSize) {}
 
 TFileWriter::~TFileWriter() { Close(); }
 
@@ -201,5 +206,7 @@ bool TFileWriter::Close() {
   Flush();
   if (::close(FFd) != 0) FFailed = true;
   FFd = -1;
+  if (!FFailed && FWorkFileName != FFileName && ::rename(FWorkFileName.c_str(), FFileName.c_str()) != 0)
+    FFailed = true;
   return !FFailed;
 }

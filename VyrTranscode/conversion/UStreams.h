@@ -75,6 +75,12 @@ class TMemoryStream final : public TStream {
 // An output file, created new (an existing file of that name is replaced), written
 // through a buffer. Every failure is remembered: Failed() tells whether anything that was
 // handed to it did not reach the file, Close() whether the whole file is on disk.
+//
+// While it is written, a regular file lives under a temporary name beside its final one
+// (the final name + ".part"); Close() renames it. So a process that is killed in the
+// middle leaves a ".part" file, never a damaged file under the name of a finished one.
+// Close() keeps a file whose writes failed under the temporary name. Special files
+// (devices, pipes) are written directly.
 class TFileWriter {
  public:
   // Creates the file; null when it cannot be created.
@@ -94,15 +100,21 @@ class TFileWriter {
   bool Failed() const { return FFailed; }
   // Flushes and closes; true when every byte reached the file. Safe to call twice.
   bool Close();
+  // The final name.
   const std::string& FileName() const { return FFileName; }
+  // The name written to until Close() (equal to FileName() for special files).
+  const std::string& WorkFileName() const { return FWorkFileName; }
+
+  static constexpr const char* PartSuffix = ".part";
 
  private:
-  TFileWriter(int AFd, std::string AFileName);
+  TFileWriter(int AFd, std::string AFileName, std::string AWorkFileName);
   bool Flush();
   bool WriteAll(const void* AData, size_t ACount);
 
   int FFd;
   std::string FFileName;
+  std::string FWorkFileName;
   std::vector<uint8_t> FBuffer;
   size_t FBufferLen = 0;
   int64_t FPosition = 0;

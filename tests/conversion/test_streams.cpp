@@ -97,3 +97,24 @@ TEST(FileWriter, FullDiskIsReported) {
 TEST(FileWriter, FailsToCreateInAMissingFolder) {
   EXPECT_FALSE(TFileWriter::Create("/nonexistent-folder/x.mp4"));
 }
+
+TEST(FileWriter, WritesUnderATemporaryNameUntilClosed) {
+  TTempDir dir;
+  WriteFileBytes(dir.File("o.mp4"), "old");
+  auto out = TFileWriter::Create(dir.File("o.mp4"));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->WorkFileName(), dir.File("o.mp4.part"));
+  out->Write("new", 3);
+  // A process killed now leaves the old file and a .part file, nothing that looks finished.
+  EXPECT_EQ(ReadFileBytes(dir.File("o.mp4")), "old");
+  EXPECT_TRUE(FileExists(dir.File("o.mp4.part")));
+  EXPECT_TRUE(out->Close());
+  EXPECT_EQ(ReadFileBytes(dir.File("o.mp4")), "new");
+  EXPECT_FALSE(FileExists(dir.File("o.mp4.part")));
+}
+
+TEST(FileWriter, FolderIsNoOutput) {
+  TTempDir dir;
+  EXPECT_FALSE(TFileWriter::Create(dir.Path()));
+  EXPECT_FALSE(TFileWriter::Create(""));
+}
