@@ -13,6 +13,8 @@ extern "C" {
 
 namespace {
 
+constexpr int64_t MAX_PIXELS_MARGIN = 1 << 18;
+
 AVCodecID CodecIdOf(uint8_t ACodec) {
   switch (ACodec) {
     case VIDREX_CODEC_MPEG4:
@@ -110,9 +112,10 @@ int32_t TVidrexDecoder::Decode(const uint8_t* AFrame, int32_t AFrameSize, uint8_
   lPacket->size = AFrameSize;
   lPacket->flags = 0;
 
-  // A frame that claims a larger picture than the caller can take is refused before the
-  // decoder allocates anything for it.
-  FContext->max_pixels = AOutCapacity;
+  // A frame that claims a picture far larger than the caller can take is refused before
+  // the decoder allocates anything for it. The bound leaves room for the padding decoders
+  // add to their pictures; a picture just too large is decoded and then refused below.
+  FContext->max_pixels = static_cast<int64_t>(AOutCapacity) * 2 + MAX_PIXELS_MARGIN;
   if (!SendInput()) return 0;
   AVFrame* lFrame = FFrame.get();
   if (avcodec_receive_frame(FContext.get(), lFrame) < 0) return 0;

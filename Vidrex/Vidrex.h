@@ -5,7 +5,10 @@
  * OMVEX_PLAY_SDK_Init; then any number of cycles of OMVEX_PLAY_SDK_StartVideo for one
  * codec, OMVEX_PLAY_SDK_DecodeOneFrame per frame, and OMVEX_PLAY_SDK_StopVideo; then
  * OMVEX_PLAY_SDK_Destory. One handle is used by one thread at a time; different handles
- * may be used on different threads. The library never prints.
+ * may be used on different threads. The library prints nothing of its own, and the
+ * decoders' messages about damaged frames are lowered below libavcodec's default log
+ * level; only a frame that claims an absurd picture size may still leave one line from
+ * libavutil's size check.
  */
 #ifndef VIDREX_H
 #define VIDREX_H
