@@ -1,0 +1,18 @@
+// Names of the output files: the window's queue and vyrconvert derive them the same way.
+#pragma once
+
+#include <string>
+
+// The file name part of a path: the text after the last "/", the whole text when there is
+// none.
+std::string GetVYRFileShortName(const std::string& AFullName);
+
+// The output base name of a record file: AOutDir followed by sVYRFileName without its last
+// four characters (the ".vyr" extension). An empty AOutDir stands for the folder
+// "VyrRecord" in the user's home folder. The caller appends ".mp4" or the raw stream's
+// extension. Characters are counted as UTF-8 characters, so a name is never cut inside
+// one.
+std::string MakeOutputFileName(const std::string& AOutDir, const std::string& sVYRFileName);
+
+// The folder that an empty output folder stands for: $HOME/VyrRecord/.
+std::string DefaultOutputDir();

@@ -1,0 +1,143 @@
+#include "conversion/URawExport.h"
+
+#include <exception>
+#include <sys/stat.h>
+
+#include "conversion/URecordProbe.h"
+#include "protocol/UOmCamProtocol.h"
+#include "support/uFunctionsLib.h"
+
+namespace {
+
+int ProgressOf(int64_t APosition, int64_t ASize) {
+  if (ASize <= 0 || APosition >= ASize) return 100;
+  if (APosition <= 0) return 0;
+  // 64-bit arithmetic: exact for files up to 92 PB.
+  return static_cast<int>((APosition * 100) / ASize);
+}
+
+// True when both names lead to one existing file (the same device and inode).
+bool IsSameFile(const std::string& AFirst, const std::string& ASecond) {
+  struct stat a {}, b {};
+  if (::stat(AFirst.c_str(), &a) != 0 || ::stat(ASecond.c_str(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::string& AOutFileName,
+                                const std::atomic<bool>* AAbort, std::atomic<int>& AProgress) {
+  TConversionOutcome outcome;
+  std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(ASrcFileName);
+  if (!stream) {
+    PrintDebugString("Raw export: cannot open the record file " + ASrcFileName);
+    outcome.Status = TConversionStatus::OpenFailed;
+    return outcome;
+  }
+  TVyrRecordProbe probe;
+  if (!probe.GetVideoInfo(stream.get())) {
+    TVyrRecordProbe::CloseVYRRecord(stream);
+    outcome.Status = TConversionStatus::OpenFailed;
+    return outcome;
+  }
+  outcome.OutFileName = AOutFileName + GetRawStreamExtension(probe.FVideoEncType);
+  if (IsSameFile(ASrcFileName, outcome.OutFileName)) {
+    PrintDebugString("Raw export: the output would replace the record file " + ASrcFileName);
+    TVyrRecordProbe::CloseVYRRecord(stream);
+    outcome.Status = TConversionStatus::OutputFailed;
+    return outcome;
+  }
+  std::unique_ptr<TFileWriter> out = TFileWriter::Create(outcome.OutFileName);
+  if (!out) {
+    PrintDebugString("Raw export: cannot create " + outcome.OutFileName);
+    TVyrRecordProbe::CloseVYRRecord(stream);
+    outcome.Status = TConversionStatus::OutputFailed;
+    return outcome;
+  }
+
+  TRawWalkResult walk = WalkRecordToRaw(*stream, *out, &AProgress, AAbort);
+  bool closed = out->Close();
+  TVyrRecordProbe::CloseVYRRecord(stream);
+
+  outcome.VideoFrames = walk.VideoPayloads;
+  outcome.BytesWritten = walk.BytesWritten;
+  if (walk.CutShort)
+    PrintDebugString("Raw export: the last video payload is cut short by the end of " + ASrcFileName);
+  if (walk.WriteFailed || !closed) {
+    PrintDebugString("Raw export: writing failed: " + outcome.OutFileName);
+    outcome.Status = TConversionStatus::WriteFailed;
+  } else if (walk.Aborted) {
+    outcome.Status = TConversionStatus::Stopped;
+  } else if (walk.BytesWritten == 0) {
+    outcome.Status = TConversionStatus::NothingWritten;
+  } else {
+    outcome.Status = TConversionStatus::Converted;
+  }
+  PrintDebugString("Finished raw export: " + outcome.OutFileName +
+                   FormatStr(", payloads[%lld], bytes[%lld]", static_cast<long long>(walk.VideoPayloads),
+                             static_cast<long long>(walk.BytesWritten)));
+  return outcome;
+}
+
+}  // namespace
+
+std::string GetRawStreamExtension(uint8_t AVideoEncType) {
+  switch (AVideoEncType) {
+    case OmVideoType_H264: return ".H264";
+    case OmVideoType_MJPEG: return ".MJPG";
+    case OmVideoType_H265: return ".H265";
+    default: return "";
+  }
+}
+
+TRawWalkResult WalkRecordToRaw(TStream& ASource, TFileWriter& AOut, std::atomic<int>* AProgress,
+                               const std::atomic<bool>* AAbort) {
+  TRawWalkResult result;
+  const int64_t size = ASource.Size();
+  uint8_t head[OmHeadInfoSize];
+  ASource.Seek(0, TSeekOrigin::Begin);
+  while (ASource.Position() < size) {
+    if (AAbort && AAbort->load()) {
+      result.Aborted = true;
+      break;
+    }
+    const int64_t blockStart = ASource.Position();
+    if (ASource.Read(head, OmHeadInfoSize) < OmHeadInfoSize) break;
+    const TOmHead h = DecodeOmHead(head);
+    if (h.nCmd == OmCmdSendVideoData) {
+      const TOmVideoDataHead v = DecodeOmVideoHead(head + OmHeadSize);
+      uint64_t copied = 0;
+      bool whole = AOut.CopyFrom(ASource, v.dwFrameLength, &copied);
+      ++result.VideoPayloads;
+      result.BytesWritten += static_cast<int64_t>(copied);
+      if (!whole) {
+        if (AOut.Failed()) result.WriteFailed = true;
+        else result.CutShort = true;
+        break;
+      }
+    } else if (h.nCmd == OmCmdSendAudioData) {
+      ASource.Seek(OmGetU32(head + OmHeadSize + OmFrameLengthOffset), TSeekOrigin::Current);
+    } else {
+      ASource.Seek(blockStart + static_cast<int64_t>(OmHeadSize) + h.length, TSeekOrigin::Begin);
+    }
+    if (AProgress) AProgress->store(ProgressOf(ASource.Position(), size));
+  }
+  return result;
+}
+
+void ExecRecordToRawFile(const std::string& ASrcFileName, const std::string& AOutFileName,
+                         std::atomic<int>& AProgress, TConversionOutcome* AOutcome,
+                         const std::atomic<bool>* AAbort) {
+  AProgress.store(0);
+  TConversionOutcome outcome;
+  try {
+    outcome = RunRawExport(ASrcFileName, AOutFileName, AAbort, AProgress);
+  } catch (const std::exception& e) {
+    PrintDebugString(std::string("Raw export failed: ") + e.what());
+    outcome.Status = TConversionStatus::WriteFailed;
+  } catch (...) {
+    PrintDebugString("Raw export failed");
+    outcome.Status = TConversionStatus::WriteFailed;
+  }
+  // The outcome is in place before the end mark: whoever sees 101 may read it.
+  if (AOutcome) *AOutcome = outcome;
+  AProgress.store(101);
+}
