@@ -2,12 +2,14 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -40,9 +42,20 @@ int SampleRateIndex(unsigned long ASampleRate) {
   return -1;
 }
 
+// libavcodec writes its own lines to standard error (statistics when an encoder closes,
+// warnings); a library of the conversion core shows nothing, so only errors stay on. The
+// level is the process's, shared with every other user of libavcodec: it is only lowered.
+void QuietCodecLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+  });
+}
+
 // Opens libavcodec's AAC encoder with the given configuration; null when it cannot.
 TCodecContextPtr OpenCodec(unsigned long ASampleRate, unsigned int ANumChannels,
                            const TFaacEncConfiguration& AConfig) {
+  QuietCodecLog();
   const AVCodec* codec = avcodec_find_encoder_by_name("aac");
   if (!codec) return nullptr;
   TCodecContextPtr ctx(avcodec_alloc_context3(codec));
