@@ -1,0 +1,174 @@
+// The main window `TFmVyrToMp4`: the list of record files to convert, the output folder
+// and format, and the conversion queue that converts the listed files one after another,
+// driven by a 200 ms timer on the window's thread. Each file runs on a task thread of its
+// own (the core's MP4 task body or raw stream export); the task thread only writes the
+// progress value, and the timer's tick carries it into the list.
+//
+// The window also answers the window message "VyrMp4MsgProc" (101: is a conversion
+// running? answered with 102 while it is; 103: close) and the activation request of a
+// second start.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <string>
+
+#include "conversion/UConversionOutcome.h"
+#include "ui/UConversionBackend.h"
+#include "ui/UQueueTaskThread.h"
+#include "ui/UWindowDialogs.h"
+#include "ui/UWindowMessage.h"
+
+class QAction;
+class QButtonGroup;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QLocalSocket;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+class TActivationServer;
+class TFileListModel;
+class TProgressDelegate;
+class TWindowMessageServer;
+
+class TFmVyrToMp4 : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFmVyrToMp4(TConversionBackend ABackend, QWidget* AParent = nullptr);
+  // Stops and joins a task thread that still runs.
+  ~TFmVyrToMp4() override;
+
+  // ---- handlers (the controls call them; tests call them like a click) ---------------
+  void FormCreate();
+  void FormShow();
+  // True when the window may close; asks first while a conversion runs.
+  bool FormClose();
+  void btnSelOutDirClick();
+  void lblOpenOutDirClick();
+  void mniSelFilesClick();
+  void mniDelSelFileClick();
+  void mniDelAllFileClick();
+  void mniConvertSelFileClick();
+  // Files dropped from the file manager, as local paths in the order given.
+  void DropFiles(const QStringList& ANames);
+  void btnConvertClick();
+  void tmrUpdateTaskTimer();
+
+  // ---- file list ---------------------------------------------------------------------
+  void SelectVyrFiles();
+  void AddSelFileToList(const QString& AFullFileName);
+  bool CheckFileHasInList(const QString& sFileName);
+  void ChoseFirst();
+  void UpdateLanguage();
+  void LoadStyle();
+
+  // ---- queue -------------------------------------------------------------------------
+  void StartConvertWork(bool ASpecifiedFileMode);
+  void CalculatedPercentage(int nProgress, int nOverallProgress, int nBase);
+  void SetCdsStatusStart(int AIndex);
+  void SetCdsStatusEnd(int AIndex);
+  void ResetFileListStatus();
+  void SwitchConvertStatus(bool AIsWorking);
+  // The output base name for a list row's file name: output folder + name without its
+  // last four characters. An empty output folder is filled in first.
+  std::string MakeOutputFileName(const QString& sVYRFileName);
+  // The registered window message: 101 query, 103 close, anything else logged only.
+  void WndProc(const TWindowMessage& AMsg, QLocalSocket* AConnection);
+
+  // Listens on "VyrMp4MsgProc" and "TFmVyrToMp4"; only the holder of the single-instance
+  // lock may call it. False when either socket could not be had.
+  bool StartMessageServers();
+  // Asks a running task to stop (an MP4 stop; a raw export is aborted) and waits for it.
+  void ShutdownTasks();
+
+  // A conversion run is active (the queue timer is on).
+  bool IsWorking() const;
+  // The dialogs the window shows; tests replace them.
+  void SetDialogs(TWindowDialogs ADialogs) { FDialogs = std::move(ADialogs); }
+  TMsgResult ShowMessage(const QString& AText, const QString& ATitle, TMsgIcon AIcon,
+                         TMsgButtons AButtons);
+  // The text of a language key.
+  static QString Lang(const char* AKey);
+  int OutFormatIndex() const;
+  void SetOutFormatIndex(int AIndex);
+  int TimerTag() const { return FTimerTag; }
+  int SelOutDirTag() const { return FSelOutDirTag; }
+  QMenu* GridPopupMenu() const { return FGridPopupMenu; }
+  int FailedCount() const { return FFailedCount; }
+  // The window's font: Tahoma 8 points where installed, else the desktop's sans at 8.
+  static QFont DefaultWindowFont();
+
+  // ---- controls, named as their objectName() ------------------------------------------
+  QFrame* pnlMain = nullptr;
+  QGroupBox* grpWorkArea = nullptr;
+  QTableView* dbgVyrSourceFile = nullptr;
+  QGroupBox* grpOptions = nullptr;
+  QLabel* lblSetOutDir = nullptr;
+  QLineEdit* txtSavePath = nullptr;
+  QToolButton* btnSelOutDir = nullptr;
+  QGroupBox* rgOutFormat = nullptr;
+  QLabel* lblOpenOutDir = nullptr;
+  QPushButton* btnConvert = nullptr;
+  QMenu* popVyr = nullptr;
+  QAction* mniSelFiles = nullptr;
+  QAction* mniDelSelFile = nullptr;
+  QAction* mniDelAllFile = nullptr;
+  QAction* mniConvertSelFile = nullptr;
+  TFileListModel* cdsConvert = nullptr;
+  QTimer* tmrUpdateTask = nullptr;
+
+  // ---- fields ------------------------------------------------------------------------
+  uint32_t FMp4MsgHndl = 0;
+  int32_t FCurrentRowNo = 0;
+  bool FIsWorking = false;
+  bool FRawAudioFileOut = true;
+  std::atomic<int> FCurTaskProgress{-1};
+  std::atomic<bool> FTerminated{false};
+  bool FSpecifiedFileMode = false;
+  int32_t FSpecifiedFileIndex = 0;
+
+ signals:
+  // The activation request of a second start was carried out.
+  void Activated();
+
+ protected:
+  void showEvent(QShowEvent* AEvent) override;
+  void closeEvent(QCloseEvent* AEvent) override;
+  void dragEnterEvent(QDragEnterEvent* AEvent) override;
+  void dropEvent(QDropEvent* AEvent) override;
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+ private:
+  void CreateControls();
+  void ActivateFromSecondStart();
+  // Joins the finished task and marks its row when its conversion failed.
+  void FinishTask();
+  // The output folder shown when none is stored or found: the user's "VyrRecord" folder.
+  static QString FallbackOutDir();
+
+  TConversionBackend FBackend;
+  TWindowDialogs FDialogs;
+  TProgressDelegate* FProgressDelegate = nullptr;
+  QRadioButton* FFormatItems[2] = {nullptr, nullptr};
+  QButtonGroup* FFormatGroup = nullptr;
+  QMenu* FGridPopupMenu = nullptr;  // popVyr while idle, none while working
+  TWindowMessageServer* FMsgServer = nullptr;
+  TActivationServer* FActivationServer = nullptr;
+  int FTimerTag = -1;
+  int FSelOutDirTag = 0;
+  int FFailedCount = 0;
+  bool FTaskRunning = false;  // a task thread was started and not yet finished
+  std::atomic<bool> FAbortRaw{false};
+  TConversionOutcome FTaskOutcome;  // written by the task thread, read after it is joined
+  TQueueTaskThread FTaskThread;
+};
+
+// The program's main window, created by the program entry.
+extern TFmVyrToMp4* FmVyrToMp4;

@@ -1,0 +1,54 @@
+#include "ui/UWindowDialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+TMsgResult ShowMessageBox(QWidget* AParent, const TMessageBoxRequest& ARequest) {
+  QMessageBox box(AParent);
+  box.setWindowTitle(ARequest.Title);
+  box.setText(ARequest.Text);
+  switch (ARequest.Icon) {
+    case TMsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case TMsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case TMsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case TMsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case TMsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+  }
+  if (ARequest.Buttons == TMsgButtons::YesNo) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+  }
+  const int r = box.exec();
+  if (ARequest.Buttons == TMsgButtons::YesNo) return r == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
+  return TMsgResult::Ok;
+}
+
+QStringList ShowOpenFiles(QWidget* AParent, const QString& AFilter) {
+  QFileDialog dlg(AParent);
+  dlg.setFileMode(QFileDialog::ExistingFiles);
+  dlg.setNameFilter(AFilter);
+  dlg.setOption(QFileDialog::ReadOnly, true);
+  // The filter matches without regard to case, so .vyr and .VYR files both show.
+  if (dlg.exec() != QDialog::Accepted) return QStringList();
+  return dlg.selectedFiles();
+}
+
+QString ShowSelectFolder(QWidget* AParent, const QString& ATitle, const QString& AStartDir) {
+  // Qt's own folder dialog has a button for making a new folder.
+  return QFileDialog::getExistingDirectory(AParent, ATitle, AStartDir,
+                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+}  // namespace
+
+TWindowDialogs DefaultWindowDialogs() {
+  TWindowDialogs d;
+  d.MessageBox = ShowMessageBox;
+  d.OpenFiles = ShowOpenFiles;
+  d.SelectFolder = ShowSelectFolder;
+  return d;
+}

@@ -1,0 +1,112 @@
+#include "UiTestSupport.h"
+
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+
+#include "ui/UFmVyrToMp4.h"
+
+TUiTestEnv::TUiTestEnv() {
+  ::mkdir(AppData().c_str(), 0700);
+  ::mkdir((AppData() + "/Vyr Player").c_str(), 0700);
+  ::mkdir(Home().c_str(), 0700);
+  ::mkdir(Runtime().c_str(), 0700);
+  FAppData = std::make_unique<TScopedEnv>("APPDATA", AppData());
+  FHome = std::make_unique<TScopedEnv>("HOME", Home());
+  FRuntime = std::make_unique<TScopedEnv>("XDG_RUNTIME_DIR", Runtime());
+  FTmp = std::make_unique<TScopedEnv>("TMPDIR", FDir.Path());
+}
+
+void TUiTestEnv::WriteSettings(const std::string& AText) const { WriteFileBytes(SettingsFile(), AText); }
+
+TWindowDialogs TDialogRecorder::Dialogs() {
+  TWindowDialogs d;
+  d.MessageBox = [this](QWidget*, const TMessageBoxRequest& ARequest) {
+    Messages.push_back(ARequest);
+    if (ARequest.Buttons == TMsgButtons::YesNo) return Answer == TMsgResult::Yes ? TMsgResult::Yes : TMsgResult::No;
+    return TMsgResult::Ok;
+  };
+  d.OpenFiles = [this](QWidget*, const QString& AFilter) {
+    LastOpenFilter = AFilter;
+    return FilesToOpen;
+  };
+  d.SelectFolder = [this](QWidget*, const QString& ATitle, const QString&) {
+    LastFolderTitle = ATitle;
+    return FolderToPick;
+  };
+  return d;
+}
+
+QStringList TDialogRecorder::Texts() const {
+  QStringList l;
+  for (const auto& m : Messages) l << m.Text;
+  return l;
+}
+
+TConversionBackend TScriptedTasks::Backend() {
+  TConversionBackend b;
+  b.RecordToMp4 = [this](const std::string& ASrc, const std::string& AOut, std::atomic<int>& AProgress,
+                         const std::atomic<bool>& ATerminated, TConversionOutcome* AOutcome) {
+    Run(ASrc, AOut, false, AProgress, &ATerminated, AOutcome);
+    return true;
+  };
+  b.RecordToRaw = [this](const std::string& ASrc, const std::string& AOut, std::atomic<int>& AProgress,
+                         TConversionOutcome* AOutcome, const std::atomic<bool>*) {
+    // A raw export is not shortened by a stop request.
+    Run(ASrc, AOut, true, AProgress, nullptr, AOutcome);
+  };
+  return b;
+}
+
+void TScriptedTasks::Run(const std::string& ASrc, const std::string& AOut, bool ARaw,
+                         std::atomic<int>& AProgress, const std::atomic<bool>* AStop,
+                         TConversionOutcome* AOutcome) {
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    FCalls.push_back({ASrc, AOut, ARaw});
+  }
+  Running = true;
+  AProgress = 0;
+  bool stopped = false;
+  while (!AutoFinish && !Release) {
+    if (AStop && AStop->load()) {
+      stopped = true;
+      SawStop = true;
+      break;
+    }
+    AProgress = Target.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (AOutcome) {
+    AOutcome->Status = Fail ? TConversionStatus::OpenFailed
+                            : (stopped ? TConversionStatus::Stopped : TConversionStatus::Converted);
+  }
+  Running = false;
+  AProgress = 101;
+}
+
+std::vector<TScriptedTasks::TCall> TScriptedTasks::Calls() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FCalls;
+}
+
+size_t TScriptedTasks::CallCount() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FCalls.size();
+}
+
+bool WaitTaskEnded(TFmVyrToMp4& AWindow, int AMs) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+  while (AWindow.FCurTaskProgress.load() <= 100) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void RunTicksUntilIdle(TFmVyrToMp4& AWindow, int AMaxTicks) {
+  for (int i = 0; i < AMaxTicks && AWindow.IsWorking(); ++i) {
+    AWindow.tmrUpdateTaskTimer();
+    if (AWindow.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
