@@ -1,0 +1,201 @@
+// The window message "VyrMp4MsgProc" over the local socket, with a real client: the query
+// answered only while a conversion runs, the close order, log lines, the socket folder, a
+// socket file left behind by a killed instance; and the single-instance lock.
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+#include <future>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "UiTestSupport.h"
+#include "ui/UFmVyrToMp4.h"
+#include "ui/UInstanceActivation.h"
+#include "ui/UInstanceLock.h"
+#include "ui/UUserRuntimeDir.h"
+#include "ui/UWindowMessage.h"
+
+namespace {
+
+// Sends a message from another thread while this one runs the event loop.
+std::vector<TWindowMessage> SendAndWait(const TWindowMessage& AMsg, int AWaitMs, TSendResult* AResult = nullptr) {
+  auto fut = std::async(std::launch::async, [AMsg, AWaitMs] {
+    std::vector<TWindowMessage> replies;
+    TSendResult r = SendWindowMessage(AMsg, AWaitMs, replies);
+    return std::make_pair(r, replies);
+  });
+  while (fut.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  auto res = fut.get();
+  if (AResult) *AResult = res.first;
+  return res.second;
+}
+
+}  // namespace
+
+class TestWindowMessage : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TUiTestEnv> FEnv;
+  std::unique_ptr<TScriptedTasks> FTasks;
+  std::unique_ptr<TDialogRecorder> FDialogs;
+  std::unique_ptr<TFmVyrToMp4> FWindow;
+
+  TFmVyrToMp4& W() { return *FWindow; }
+  void StartBlockingRun() {
+    const std::string p = FEnv->Dir().File("a.vyr");
+    WriteFileBytes(p, "x");
+    W().DropFiles({QString::fromStdString(p)});
+    FTasks->AutoFinish = false;
+    W().btnConvertClick();
+    W().tmrUpdateTaskTimer();
+    QTRY_VERIFY(FTasks->Running.load());
+  }
+  std::string LogLine(int64_t AValue) {
+    return "MP4 Maker receive msg, handle=" + std::to_string(W().FMp4MsgHndl) +
+           ", Value=" + std::to_string(AValue);
+  }
+
+ private slots:
+  void init() {
+    FEnv = std::make_unique<TUiTestEnv>();
+    FTasks = std::make_unique<TScriptedTasks>();
+    FDialogs = std::make_unique<TDialogRecorder>();
+    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
+    FWindow->SetDialogs(FDialogs->Dialogs());
+    FWindow->txtSavePath->setText(QString::fromStdString(FEnv->Dir().Path() + "/"));
+    QVERIFY(FWindow->StartMessageServers());
+  }
+  void cleanup() {
+    FWindow.reset();
+    FDialogs.reset();
+    FTasks.reset();
+    FEnv.reset();
+  }
+
+  void messageEncoding() {
+    const TWindowMessage m{101, -2};
+    auto b = EncodeWindowMessage(m);
+    QCOMPARE(int(b[0]), 101);
+    QCOMPARE(int(b[8]), 0xFE);
+    QCOMPARE(int(b[15]), 0xFF);
+    QVERIFY(DecodeWindowMessage(b.data()) == m);
+    QCOMPARE(RegisterWindowMessageId(VYR_MP4_MSG_NAME), W().FMp4MsgHndl);
+    QVERIFY(W().FMp4MsgHndl >= 0xC000u && W().FMp4MsgHndl <= 0xFFFFu);
+  }
+
+  void socketLivesInAPrivateFolder() {
+    const std::string dir = GetUserRuntimeDir();
+    QCOMPARE(dir, FEnv->Runtime() + "/VyrTranscode/");
+    struct stat st {};
+    QVERIFY(::stat(dir.c_str(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 0777), 0700);
+    QVERIFY(::stat((dir + VYR_MP4_MSG_NAME).c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+  }
+
+  void queryWhenIdleGetsNoAnswer() {
+    TLogCapture log;
+    TSendResult r = TSendResult::Failed;
+    auto replies = SendAndWait({VYR_MSG_QUERY, 4242}, 2000, &r);
+    QCOMPARE(int(r), int(TSendResult::Sent));
+    QVERIFY(replies.empty());
+    QVERIFY(log.Contains(LogLine(101)));
+  }
+
+  void queryDuringARunIsAnswered() {
+    StartBlockingRun();
+    auto replies = SendAndWait({VYR_MSG_QUERY, 4242}, 2000);
+    QCOMPARE(replies.size(), size_t(1));
+    QVERIFY(replies[0] == (TWindowMessage{VYR_MSG_BUSY, 0}));
+    W().ShutdownTasks();
+  }
+
+  void otherValuesAreOnlyLogged() {
+    TLogCapture log;
+    StartBlockingRun();
+    auto replies = SendAndWait({7, 0}, 300);
+    QVERIFY(replies.empty());
+    QVERIFY(log.Contains(LogLine(7)));
+    QVERIFY(W().IsWorking());
+    W().ShutdownTasks();
+  }
+
+  void closeOrderDuringARunClosesWithoutAsking() {
+    W().show();
+    StartBlockingRun();
+    SendAndWait({VYR_MSG_CLOSE, 0}, 0);
+    QTRY_VERIFY(!W().isVisible());
+    QVERIFY(FDialogs->Messages.empty());
+    QVERIFY(!W().IsWorking());
+    // The running task was told to stop and has been joined.
+    QVERIFY(FTasks->SawStop.load());
+    QVERIFY(!FTasks->Running.load());
+  }
+
+  void noProgramMeansNoInstance() {
+    FWindow.reset();
+    std::vector<TWindowMessage> replies;
+    QCOMPARE(int(SendWindowMessage({VYR_MSG_QUERY, 0}, 100, replies)), int(TSendResult::NoInstance));
+  }
+
+  void aSocketLeftBehindDoesNotBlockTheNextStart() {
+    FWindow.reset();
+    // A socket file as a killed process leaves it: bound, never removed.
+    const std::string path = UserRuntimeFile(VYR_MP4_MSG_NAME);
+    ::unlink(path.c_str());
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ::close(fd);
+    std::vector<TWindowMessage> replies;
+    QCOMPARE(int(SendWindowMessage({VYR_MSG_QUERY, 0}, 100, replies)), int(TSendResult::NoInstance));
+
+    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
+    QVERIFY(FWindow->StartMessageServers());
+    TSendResult r = TSendResult::Failed;
+    SendAndWait({VYR_MSG_QUERY, 0}, 500, &r);
+    QCOMPARE(int(r), int(TSendResult::Sent));
+  }
+
+  void activationRequestReachesTheWindow() {
+    QSignalSpy spy(FWindow.get(), &TFmVyrToMp4::Activated);
+    W().show();
+    W().showMinimized();
+    auto fut = std::async(std::launch::async, [] { return RequestActivation(3000); });
+    while (fut.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QVERIFY(fut.get());
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(!W().isMinimized());
+    QVERIFY(W().isVisible());
+  }
+
+  void singleInstanceLock() {
+    auto first = std::make_unique<TInstanceLock>(VYR_INSTANCE_LOCK_NAME);
+    QVERIFY(first->TryAcquire());
+    // A second holder in another process is refused while the first holds the lock.
+    auto tryInChild = [] {
+      pid_t pid = ::fork();
+      if (pid == 0) {
+        TInstanceLock second(VYR_INSTANCE_LOCK_NAME);
+        ::_exit(second.TryAcquire() ? 0 : 1);
+      }
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    QCOMPARE(tryInChild(), 1);
+    first.reset();  // released: the next start gets it
+    QCOMPARE(tryInChild(), 0);
+  }
+};
+
+QTEST_MAIN(TestWindowMessage)
+#include "test_window_message.moc"
