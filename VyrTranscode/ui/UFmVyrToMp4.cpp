@@ -88,9 +88,7 @@ QFont TFmVyrToMp4::DefaultWindowFont() {
   return f;
 }
 
-QString TFmVyrToMp4::FallbackOutDir() {
-  return QString::fromStdString(GetHomeDir()) + QStringLiteral("/VyrRecord/");
-}
+QString TFmVyrToMp4::FallbackOutDir() { return QString::fromStdString(DefaultOutputDir()); }
 
 void TFmVyrToMp4::CreateControls() {
   // A fixed-size window with only a close button; a normal top-level window, so it keeps
@@ -345,6 +343,7 @@ void TFmVyrToMp4::closeEvent(QCloseEvent* AEvent) {
 }
 
 void TFmVyrToMp4::ShutdownTasks() {
+  tmrUpdateTask->stop();
   FTerminated.store(true);
   FAbortRaw.store(true);
   FTaskThread.Join();

@@ -85,7 +85,8 @@ class TFmVyrToMp4 : public QWidget {
   // Listens on "VyrMp4MsgProc" and "TFmVyrToMp4"; only the holder of the single-instance
   // lock may call it. False when either socket could not be had.
   bool StartMessageServers();
-  // Asks a running task to stop (an MP4 stop; a raw export is aborted) and waits for it.
+  // Ends a run at once: the timer stops, a running task is asked to stop (an MP4 stop; a
+  // raw export is aborted) and waited for.
   void ShutdownTasks();
 
   // A conversion run is active (the queue timer is on).
