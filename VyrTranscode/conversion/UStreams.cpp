@@ -201,6 +201,20 @@ bool TFileWriter::CopyFrom(TStream& ASource, uint64_t ACount, uint64_t* ACopied)
   return !FFailed && copied == ACount;
 }
 
+bool TFileWriter::Skip(uint64_t ACount) {
+  if (FFd < 0 || ACount > static_cast<uint64_t>(INT64_MAX - FPosition)) {
+    FFailed = true;
+    return false;
+  }
+  if (!Flush()) return false;
+  FPosition += static_cast<int64_t>(ACount);
+  if (::ftruncate(FFd, FPosition) != 0 || ::lseek(FFd, FPosition, SEEK_SET) < 0) {
+    FFailed = true;
+    return false;
+  }
+  return true;
+}
+
 bool TFileWriter::Close() {
   if (FFd < 0) return !FFailed;
   Flush();

@@ -95,6 +95,9 @@ class TFileWriter {
   // Copies exactly ACount bytes from the stream's position in bounded chunks; false
   // when fewer came or a write failed. ACopied receives the bytes written.
   bool CopyFrom(TStream& ASource, uint64_t ACount, uint64_t* ACopied = nullptr);
+  // Moves the end of the file ACount bytes on without writing them: they read as zeros
+  // and take no disk space where the file system keeps holes.
+  bool Skip(uint64_t ACount);
   // Bytes handed to the writer so far (the logical end of the file).
   int64_t Position() const { return FPosition; }
   bool Failed() const { return FFailed; }

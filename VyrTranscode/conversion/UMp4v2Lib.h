@@ -1,0 +1,71 @@
+// The MP4 file writer's calls: a file is reached through a handle and its tracks through
+// track ids; both are 0 on failure. Samples stream into the media data as they are
+// written; the index is written by MP4Close.
+//
+// Calls on different handles may run on different threads; the calls on one handle come
+// from one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using MP4FileHandle = uint32_t;
+using MP4TrackId = uint32_t;
+using MP4Duration = uint64_t;
+
+constexpr MP4FileHandle MP4_INVALID_FILE_HANDLE = 0;
+constexpr MP4TrackId MP4_INVALID_TRACK_ID = 0;
+// As a sample duration: the track's fixed sample duration.
+constexpr MP4Duration MP4_INVALID_DURATION = UINT64_MAX;
+// Audio type of MPEG-4 audio (AAC) in the decoder configuration.
+constexpr uint8_t MP4_MPEG4_AUDIO_TYPE = 0x40;
+
+// Creates the file (UTF-8 name; an existing file is replaced). AFlags is reserved (0).
+// Returns 0 when the file cannot be created.
+MP4FileHandle MP4Create(const std::string& AFileName, uint32_t AFlags);
+
+// Movie time scale, ticks per second (1000 until set).
+bool MP4SetTimeScale(MP4FileHandle AFile, uint32_t ATimeScale);
+
+// An H.264 track ("avc1"): every sample lasts ASampleDuration ticks of ATimeScale unless
+// written with a duration of its own. The profile, compatibility and level bytes are
+// those of the SPS; NAL units in samples carry lengths of ALengthSizeMinusOne + 1 bytes.
+MP4TrackId MP4AddH264VideoTrack(MP4FileHandle AFile, uint32_t ATimeScale, MP4Duration ASampleDuration,
+                                uint16_t AWidth, uint16_t AHeight, uint8_t AProfileIdc,
+                                uint8_t AProfileCompatibility, uint8_t ALevelIdc,
+                                uint8_t ALengthSizeMinusOne);
+// Parameter sets for the track's decoder configuration, from the NAL header byte on.
+bool MP4AddH264SequenceParameterSet(MP4FileHandle AFile, MP4TrackId ATrack, const uint8_t* AData,
+                                    uint16_t ASize);
+bool MP4AddH264PictureParameterSet(MP4FileHandle AFile, MP4TrackId ATrack, const uint8_t* AData,
+                                   uint16_t ASize);
+// Profile levels of the file's initial object descriptor.
+bool MP4SetVideoProfileLevel(MP4FileHandle AFile, uint8_t AValue);
+bool MP4SetAudioProfileLevel(MP4FileHandle AFile, uint8_t AValue);
+
+// An audio track ("mp4a" with "esds") of the given object type (MP4_MPEG4_AUDIO_TYPE).
+MP4TrackId MP4AddAudioTrack(MP4FileHandle AFile, uint32_t ATimeScale, MP4Duration ASampleDuration,
+                            uint8_t AAudioType);
+// The decoder-specific information of an audio track (for AAC its AudioSpecificConfig).
+bool MP4SetTrackESConfiguration(MP4FileHandle AFile, MP4TrackId ATrack, const uint8_t* AConfig,
+                                uint32_t AConfigSize);
+
+// Appends one sample. False for an unknown handle or track, no bytes, or when the bytes
+// could not be written.
+bool MP4WriteSample(MP4FileHandle AFile, MP4TrackId ATrack, const uint8_t* ABytes, uint32_t ANumBytes,
+                    MP4Duration ADuration = MP4_INVALID_DURATION, MP4Duration ARenderingOffset = 0,
+                    bool AIsSyncSample = true);
+
+// The track's edit list: AEmptyDuration movie ticks of nothing, then the media from
+// AMediaStart (track ticks) for AMediaDuration track ticks (MP4_INVALID_DURATION: to its
+// end). Used to start a track late and to skip an audio encoder's priming samples.
+bool MP4SetTrackEdit(MP4FileHandle AFile, MP4TrackId ATrack, MP4Duration AEmptyDuration,
+                     MP4Duration AMediaStart, MP4Duration AMediaDuration = MP4_INVALID_DURATION);
+
+// Leaves ACount bytes of the media data unused, as a hole of the file that takes no disk
+// space. Lets tests lay out files larger than 4 GiB without writing gigabytes.
+bool MP4SkipMediaData(MP4FileHandle AFile, uint64_t ACount);
+
+// Writes the index, closes the file and releases the handle. True when the whole file
+// reached the disk; false when any write failed or the handle is unknown.
+bool MP4Close(MP4FileHandle AFile, uint32_t AFlags);
