@@ -132,8 +132,11 @@ std::vector<std::string> ProbeFrameSizes(const std::string& AFileName) {
   TProcessResult r = RunTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
                                          "frame=width,height", "-of", "csv=p=0", AFileName});
   for (const std::string& line : Lines(r.Out)) {
+    // "width,height" and, for some pictures, empty fields of side data after them.
     size_t comma = line.find(',');
-    if (comma != std::string::npos) sizes.push_back(line.substr(0, comma) + "x" + line.substr(comma + 1));
+    if (comma == std::string::npos) continue;
+    size_t end = line.find(',', comma + 1);
+    sizes.push_back(line.substr(0, comma) + "x" + line.substr(comma + 1, end == std::string::npos ? end : end - comma - 1));
   }
   return sizes;
 }

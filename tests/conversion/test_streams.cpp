@@ -118,3 +118,16 @@ TEST(FileWriter, FolderIsNoOutput) {
   EXPECT_FALSE(TFileWriter::Create(dir.Path()));
   EXPECT_FALSE(TFileWriter::Create(""));
 }
+
+TEST(FileWriter, SkipLeavesAHoleThatReadsAsZeros) {
+  TTempDir dir;
+  auto out = TFileWriter::Create(dir.File("hole.bin"));
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(out->Write("ab", 2));
+  EXPECT_TRUE(out->Skip(300000));
+  EXPECT_TRUE(out->Write("cd", 2));
+  EXPECT_EQ(out->Position(), 300004);
+  EXPECT_TRUE(out->WriteAt(1, "B", 1));
+  EXPECT_TRUE(out->Close());
+  EXPECT_EQ(ReadFileBytes(dir.File("hole.bin")), "aB" + std::string(300000, '\0') + "cd");
+}

@@ -1,0 +1,339 @@
+#include "conversion/UMp4Maker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "support/uFunctionsLib.h"
+
+namespace {
+
+// The smallest k in [AFrom, ASize - 3] where 00 00 01 begins, or -1. Skips ahead by the
+// byte that rules out the most positions, so it touches about a third of the bytes.
+int32_t FindStartCode(const uint8_t* AData, int32_t AFrom, int32_t ASize) {
+  int32_t k = AFrom;
+  while (k <= ASize - 3) {
+    uint8_t third = AData[k + 2];
+    if (third > 1) {
+      k += 3;
+    } else if (AData[k + 1] != 0) {
+      k += 2;
+    } else if (AData[k] != 0 || third != 1) {
+      k += 1;
+    } else {
+      return k;
+    }
+  }
+  return -1;
+}
+
+bool SameBytes(const std::vector<uint8_t>& AStored, const uint8_t* AData, size_t ASize) {
+  return AStored.size() == ASize && std::equal(AStored.begin(), AStored.end(), AData);
+}
+
+uint16_t ClampTo16(int32_t AValue) {
+  return static_cast<uint16_t>(std::min<int32_t>(std::max<int32_t>(AValue, 0), UINT16_MAX));
+}
+
+}  // namespace
+
+TMP4Maker::TMP4Maker() { ResetSDKStatus(); }
+
+TMP4Maker::~TMP4Maker() { StopWrite(); }
+
+void TMP4Maker::ResetSDKStatus() {
+  FTotalPushCount = 0;
+  FFoundSPS = false;
+  FFoundPPS = false;
+  FVideoTrackID = MP4_INVALID_TRACK_ID;
+  FAudioTrackID = MP4_INVALID_TRACK_ID;
+  FSampleLen = 0;
+  FSampleHasSlice = false;
+  FSampleIsSync = false;
+  FSampleDropped = false;
+  FVideoSampleDuration = 0;
+  FStoredSps.clear();
+  FStoredPps.clear();
+  FStoredSpsId = 0;
+  FStoredPpsId = 0;
+  for (std::vector<uint8_t>& s : FActiveSps) s.clear();
+  for (std::vector<uint8_t>& p : FActivePps) p.clear();
+}
+
+bool TMP4Maker::CheckTmpFrameBuffer(int64_t ANewFrameSize) {
+  if (FTmpFrameBuffer && ANewFrameSize <= FTmpBufferLen) return true;
+  int64_t capacity = ANewFrameSize < MIN_TMP_BUFF_LEN ? MIN_TMP_BUFF_LEN : ANewFrameSize + TMP_BUFF_GROW_LEN;
+  if (capacity > INT32_MAX) return false;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(capacity)]);
+  if (!buffer) return false;
+  if (FSampleLen > 0) std::memcpy(buffer.get(), FTmpFrameBuffer.get(), static_cast<size_t>(FSampleLen));
+  FTmpFrameBuffer = std::move(buffer);
+  FTmpBufferLen = static_cast<int32_t>(capacity);
+  return true;
+}
+
+void TMP4Maker::StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName) {
+  StopWrite();
+  FFileCreated = false;
+  FWriteError = false;
+  FVideoSampleCount = 0;
+  FAudioSampleCount = 0;
+  FDroppedPictures = 0;
+  ResetSDKStatus();
+
+  FMp4Hndl = MP4Create(AOutFileName, 0);
+  if (FMp4Hndl == MP4_INVALID_FILE_HANDLE) return;
+  FFileCreated = true;
+  CheckTmpFrameBuffer(0);
+  FFrameWidth = AWidth;
+  FFrameHeight = AHeight;
+  FFrameRate = AFrameRate;
+  MP4SetTimeScale(FMp4Hndl, TIME_SCALE);
+  PrintDebugString("Start Mp4Create: <" + std::to_string(AWidth) + ", " + std::to_string(AHeight) +
+                   ">, fps=" + std::to_string(AFrameRate) + ", Handle=" + std::to_string(FMp4Hndl));
+}
+
+bool TMP4Maker::CheckNalu(const uint8_t* FrameBuffer, int32_t ASize, TEncNaluUnit& ANaluUnit,
+                          int32_t& AEndOffSet) {
+  ANaluUnit = TEncNaluUnit();
+  AEndOffSet = ASize;
+  if (FrameBuffer == nullptr || ASize < 3) return false;
+  int32_t i = FindStartCode(FrameBuffer, 0, ASize);
+  // A start code in the last three bytes has no header byte after it.
+  if (i < 0 || i >= ASize - 3) return false;
+  int32_t j = FindStartCode(FrameBuffer, i + 3, ASize);
+  if (j >= 0) {
+    // The zero byte of a 4-byte start code belongs to the next unit.
+    if (FrameBuffer[j - 1] == 0) --j;
+    ANaluUnit.iDataSize = j - i - 3;
+    AEndOffSet = j;
+  }
+  if (ANaluUnit.iDataSize == 0) ANaluUnit.iDataSize = ASize - i - 3;
+  ANaluUnit.pData = FrameBuffer + i + 3;
+  ANaluUnit.byType = FrameBuffer[i + 3] & 0x1F;
+  return true;
+}
+
+void TMP4Maker::PushVideoX264Frame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t /*AFrameType*/) {
+  if (FrameBuffer == nullptr || ASize <= 0) return;
+  const uint8_t* p = FrameBuffer;
+  int32_t done = 0;
+  while (done < ASize) {
+    TEncNaluUnit unit;
+    int32_t end = 0;
+    if (!CheckNalu(p, ASize - done, unit, end)) break;
+    if (FTotalPushCount < INT32_MAX) ++FTotalPushCount;
+    if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) ProcessNalu(unit);
+    done += end;
+    p += end;
+  }
+}
+
+void TMP4Maker::ProcessNalu(const TEncNaluUnit& ANalu) {
+  switch (ANalu.byType) {
+    case H264_NAL_SPS:
+      EndAccessUnit();
+      if (FVideoTrackID == MP4_INVALID_TRACK_ID) FVideoTrackID = AddVideoTrackID(ANalu);
+      if (FVideoTrackID != MP4_INVALID_TRACK_ID && !FFoundSPS) {
+        FFoundSPS = WriteSPSData(ANalu);
+      } else if (FFoundSPS) {
+        KeepChangedParameterSet(ANalu);
+      }
+      break;
+    case H264_NAL_PPS:
+      EndAccessUnit();
+      if (!VideoTrackReady()) break;
+      if (!FFoundPPS) FFoundPPS = WritePPSData(ANalu);
+      else KeepChangedParameterSet(ANalu);
+      break;
+    case H264_NAL_AUD:
+      EndAccessUnit();
+      break;
+    case H264_NAL_SEI:
+      if (FSampleHasSlice) EndAccessUnit();
+      if (VideoTrackReady()) WriteFrameData(ANalu);
+      break;
+    case H264_NAL_SLICE:
+    case H264_NAL_IDR_SLICE:
+      if (FSampleHasSlice && IsH264FirstSliceOfPicture(ANalu.pData, static_cast<size_t>(ANalu.iDataSize))) {
+        EndAccessUnit();
+      }
+      if (VideoTrackReady()) {
+        WriteFrameData(ANalu);
+      } else {
+        // A picture from before the first SPS: counted so the video can start late.
+        FSampleHasSlice = true;
+        FSampleDropped = true;
+      }
+      break;
+    default:
+      break;  // counted, not written
+  }
+}
+
+uint32_t TMP4Maker::AddVideoTrackID(const TEncNaluUnit& ANalu) {
+  // An SPS shorter than 4 bytes has no profile, compatibility and level bytes.
+  if (ANalu.pData == nullptr || ANalu.iDataSize < 4 || ANalu.byType != H264_NAL_SPS ||
+      FMp4Hndl == MP4_INVALID_FILE_HANDLE) {
+    return MP4_INVALID_TRACK_ID;
+  }
+  if (FFrameRate <= 0) FFrameRate = 25;
+  FVideoSampleDuration = std::max<MP4Duration>(1, TIME_SCALE / static_cast<uint32_t>(FFrameRate));
+  // The picture size as the stream codes it; the probe's size when the SPS is unreadable.
+  int32_t width = FFrameWidth;
+  int32_t height = FFrameHeight;
+  TH264SpsInfo info;
+  if (ParseH264Sps(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), info)) {
+    width = info.Width;
+    height = info.Height;
+  }
+  MP4TrackId id = MP4AddH264VideoTrack(FMp4Hndl, TIME_SCALE, FVideoSampleDuration, ClampTo16(width),
+                                       ClampTo16(height), ANalu.pData[1], ANalu.pData[2], ANalu.pData[3], 3);
+  PrintDebugString("Add Video Track: fps=" + std::to_string(FFrameRate) + ", ID= " + std::to_string(id));
+  return id;
+}
+
+bool TMP4Maker::WriteSPSData(const TEncNaluUnit& ANalu) {
+  if (ANalu.pData == nullptr || ANalu.iDataSize == 0 || ANalu.byType != H264_NAL_SPS ||
+      FMp4Hndl == MP4_INVALID_FILE_HANDLE || FVideoTrackID == MP4_INVALID_TRACK_ID) {
+    return false;
+  }
+  PrintDebugString("Write SPS, size=" + std::to_string(ANalu.iDataSize));
+  MP4SetVideoProfileLevel(FMp4Hndl, 1);
+  MP4AddH264SequenceParameterSet(FMp4Hndl, FVideoTrackID, ANalu.pData,
+                                 static_cast<uint16_t>(std::min<int32_t>(ANalu.iDataSize, UINT16_MAX)));
+  FStoredSps.assign(ANalu.pData, ANalu.pData + ANalu.iDataSize);
+  FStoredSpsId = 0;
+  ReadH264SpsId(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), FStoredSpsId);
+  FActiveSps[FStoredSpsId] = FStoredSps;
+  return true;
+}
+
+bool TMP4Maker::WritePPSData(const TEncNaluUnit& ANalu) {
+  if (ANalu.pData == nullptr || ANalu.iDataSize == 0 || ANalu.byType != H264_NAL_PPS ||
+      FMp4Hndl == MP4_INVALID_FILE_HANDLE || FVideoTrackID == MP4_INVALID_TRACK_ID) {
+    return false;
+  }
+  PrintDebugString("Write PPS: size=" + std::to_string(ANalu.iDataSize));
+  MP4AddH264PictureParameterSet(FMp4Hndl, FVideoTrackID, ANalu.pData,
+                                static_cast<uint16_t>(std::min<int32_t>(ANalu.iDataSize, UINT16_MAX)));
+  FStoredPps.assign(ANalu.pData, ANalu.pData + ANalu.iDataSize);
+  FStoredPpsId = 0;
+  ReadH264PpsId(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), FStoredPpsId);
+  FActivePps[FStoredPpsId] = FStoredPps;
+  return true;
+}
+
+void TMP4Maker::KeepChangedParameterSet(const TEncNaluUnit& ANalu) {
+  const uint8_t* data = ANalu.pData;
+  size_t size = static_cast<size_t>(ANalu.iDataSize);
+  bool isSps = ANalu.byType == H264_NAL_SPS;
+  if (isSps && size < 4) return;  // no decoder can use it
+  uint32_t id = 0;  // an unreadable id shares slot 0
+  if (isSps) ReadH264SpsId(data, size, id);
+  else ReadH264PpsId(data, size, id);
+  std::vector<uint8_t>& active = isSps ? FActiveSps[id] : FActivePps[id];
+  // Dropped only when it repeats both the decoder configuration (so a player that starts
+  // at a later key picture has it) and what the stream last set (so a return to the
+  // configured set after a change is not lost).
+  bool stored = id == (isSps ? FStoredSpsId : FStoredPpsId) && SameBytes(isSps ? FStoredSps : FStoredPps, data, size);
+  if (stored && SameBytes(active, data, size)) return;
+  active.assign(data, data + size);
+  if (isSps) {
+    // A decoder forgets the picture parameter sets of a replaced SPS: the next PPS must
+    // follow in the stream even when it repeats an earlier one.
+    for (std::vector<uint8_t>& p : FActivePps) p.clear();
+  }
+  AppendToAccessUnit(ANalu);
+}
+
+bool TMP4Maker::AppendToAccessUnit(const TEncNaluUnit& ANalu) {
+  int64_t needed = int64_t{FSampleLen} + 4 + ANalu.iDataSize;
+  if (needed > MAX_VIDEO_SAMPLE_LEN) {
+    PrintDebugString(FormatStr("Drop NAL unit: picture larger than %d bytes", MAX_VIDEO_SAMPLE_LEN));
+    return false;
+  }
+  if (!CheckTmpFrameBuffer(needed)) return false;
+  uint8_t* p = FTmpFrameBuffer.get() + FSampleLen;
+  uint32_t n = static_cast<uint32_t>(ANalu.iDataSize);
+  p[0] = static_cast<uint8_t>(n >> 24);
+  p[1] = static_cast<uint8_t>(n >> 16);
+  p[2] = static_cast<uint8_t>(n >> 8);
+  p[3] = static_cast<uint8_t>(n);
+  std::memcpy(p + 4, ANalu.pData, n);
+  FSampleLen = static_cast<int32_t>(needed);
+  return true;
+}
+
+bool TMP4Maker::WriteFrameData(const TEncNaluUnit& ANalu) {
+  if (FMp4Hndl == MP4_INVALID_FILE_HANDLE || FVideoTrackID == MP4_INVALID_TRACK_ID || ANalu.pData == nullptr ||
+      ANalu.iDataSize == 0) {
+    return false;
+  }
+  uint8_t type = ANalu.byType;
+  if (type != H264_NAL_SLICE && type != H264_NAL_IDR_SLICE && type != H264_NAL_SEI) return false;
+  if (!AppendToAccessUnit(ANalu)) return false;
+  if (type != H264_NAL_SEI) FSampleHasSlice = true;
+  if (type == H264_NAL_IDR_SLICE) FSampleIsSync = true;
+  return true;
+}
+
+void TMP4Maker::EndAccessUnit() {
+  // Units gathered without a slice yet (SEI, changed parameter sets) open the next picture.
+  if (!FSampleHasSlice) return;
+  if (FSampleDropped) {
+    ++FDroppedPictures;
+  } else if (FMp4Hndl != MP4_INVALID_FILE_HANDLE && FVideoTrackID != MP4_INVALID_TRACK_ID && FSampleLen > 0) {
+    if (MP4WriteSample(FMp4Hndl, FVideoTrackID, FTmpFrameBuffer.get(), static_cast<uint32_t>(FSampleLen),
+                       MP4_INVALID_DURATION, 0, FSampleIsSync)) {
+      ++FVideoSampleCount;
+    } else {
+      FWriteError = true;
+    }
+  }
+  FSampleLen = 0;
+  FSampleHasSlice = false;
+  FSampleIsSync = false;
+  FSampleDropped = false;
+}
+
+void TMP4Maker::FinishVideo() {
+  EndAccessUnit();
+  FSampleLen = 0;  // parameter sets or SEI with no picture after them
+  // Pictures dropped before the first SPS: the video starts that much later, in step
+  // with the audio that was kept from the start.
+  if (FDroppedPictures > 0 && FVideoTrackID != MP4_INVALID_TRACK_ID && FAudioTrackID != MP4_INVALID_TRACK_ID) {
+    MP4SetTrackEdit(FMp4Hndl, FVideoTrackID, static_cast<MP4Duration>(FDroppedPictures) * FVideoSampleDuration, 0);
+  }
+}
+
+void TMP4Maker::PushAudioFrame(const uint8_t* /*FrameBuffer*/, int32_t /*ASize*/, uint8_t AAudioType) {
+  if (AAudioType == 0 || FMp4Hndl == MP4_INVALID_FILE_HANDLE) return;
+}
+
+void TMP4Maker::WriteAudioFrames() {}
+
+void TMP4Maker::FinishAudio() {}
+
+void TMP4Maker::StopWrite() {
+  // Finishing never raises: whatever fails on the way counts as a write error, and the
+  // file is closed all the same.
+  if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) {
+    try {
+      FinishAudio();
+      FinishVideo();
+    } catch (...) {
+      FWriteError = true;
+    }
+  }
+  if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) {
+    try {
+      PrintDebugString("StopWrite: " + std::to_string(FMp4Hndl));
+      if (!MP4Close(FMp4Hndl, 0)) FWriteError = true;
+    } catch (...) {
+      FWriteError = true;
+    }
+    FMp4Hndl = MP4_INVALID_FILE_HANDLE;
+    ResetSDKStatus();
+  }
+}

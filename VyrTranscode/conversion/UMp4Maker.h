@@ -1,0 +1,134 @@
+// TMP4Maker writes one MP4 file from the H.264 video (Annex B byte streams) and the audio
+// blocks of a recording. Video is cut into NAL units and gathered into access units, one
+// sample per picture; the video track is created at the first sequence parameter set,
+// which together with the first picture parameter set goes into the track's decoder
+// configuration. Audio goes through the AAC encoder; every AAC frame is one sample.
+//
+// Video samples last 90000 div frame rate ticks of a 90 kHz clock, audio samples 1024
+// ticks at 8000 Hz. Pictures dropped before the first SPS delay the video track by as
+// many frame durations, and the audio track skips the encoder's priming samples, so the
+// two stay in step in players.
+//
+// One writer is used by one thread from StartWrite to StopWrite.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "conversion/UH264Syntax.h"
+#include "conversion/UMp4v2Lib.h"
+
+// One NAL unit found in a buffer; it points into the buffer and is not copied.
+struct TEncNaluUnit {
+  uint8_t byType = 0;           // nal_unit_type: the header byte AND 0x1F
+  int32_t iDataSize = 0;        // bytes from the header byte on, start code excluded
+  const uint8_t* pData = nullptr;  // at the header byte
+};
+
+constexpr uint32_t TIME_SCALE = 90000;
+// Smallest capacity of the video sample buffer, and the room added when a sample
+// outgrows it.
+constexpr int32_t MIN_TMP_BUFF_LEN = 1048576;
+constexpr int32_t TMP_BUFF_GROW_LEN = 524288;
+// No real picture comes near this; a stream that never ends a picture cannot make the
+// writer gather more.
+constexpr int32_t MAX_VIDEO_SAMPLE_LEN = 128 * 1024 * 1024;
+
+class TMP4Maker {
+ public:
+  TMP4Maker();
+  ~TMP4Maker();
+  TMP4Maker(const TMP4Maker&) = delete;
+  TMP4Maker& operator=(const TMP4Maker&) = delete;
+
+  // Creates the MP4 file (a file still open is finished first). The size is used only
+  // when the first SPS cannot be read; a frame rate of 0 or less stands for 25. Nothing is
+  // reported: a file that cannot be created leaves the writer without one, and every push
+  // is then dropped.
+  void StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName);
+  // Takes Annex B H.264: any run of whole NAL units (a picture, part of one, or several).
+  // AFrameType is not used; key pictures are found from the NAL units.
+  void PushVideoX264Frame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AFrameType);
+  // Takes one block of record audio (G.711 or PCM; type 0 means no audio).
+  void PushAudioFrame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AAudioType);
+  // Writes what is still pending (the last picture, the encoder's last audio), the edits
+  // and the index, and closes the file. Never throws; twice is harmless.
+  void StopWrite();
+  // NAL units found in pushed video since the file was started, written or not.
+  int32_t GetPushCount() const { return FTotalPushCount; }
+
+  // What the writer achieved, kept after StopWrite until the next StartWrite.
+  bool IsFileCreated() const { return FFileCreated; }
+  bool HasFile() const { return FMp4Hndl != MP4_INVALID_FILE_HANDLE; }
+  int64_t GetVideoSampleCount() const { return FVideoSampleCount; }
+  int64_t GetAudioSampleCount() const { return FAudioSampleCount; }
+  bool HasWriteError() const { return FWriteError; }
+  // Pictures dropped because they came before the first SPS.
+  int64_t GetDroppedPictureCount() const { return FDroppedPictures; }
+  // Capacity of the video sample buffer.
+  int32_t GetSampleBufferLen() const { return FTmpBufferLen; }
+
+  // Finds the first NAL unit of a buffer. AEndOffSet receives where the next start code
+  // begins (ASize when the unit runs to the end). False when the buffer holds no start
+  // code followed by at least one byte. Reads nothing outside the buffer.
+  static bool CheckNalu(const uint8_t* FrameBuffer, int32_t ASize, TEncNaluUnit& ANaluUnit,
+                        int32_t& AEndOffSet);
+
+ private:
+  void ResetSDKStatus();
+  // Makes the sample buffer hold at least ANewFrameSize bytes, keeping the sample being
+  // gathered. False when it cannot.
+  bool CheckTmpFrameBuffer(int64_t ANewFrameSize);
+  void ProcessNalu(const TEncNaluUnit& ANalu);
+  uint32_t AddVideoTrackID(const TEncNaluUnit& ANalu);
+  bool WriteSPSData(const TEncNaluUnit& ANalu);
+  bool WritePPSData(const TEncNaluUnit& ANalu);
+  // Adds a slice or SEI unit to the access unit being gathered.
+  bool WriteFrameData(const TEncNaluUnit& ANalu);
+  // Keeps an SPS or PPS that changes the decoder's set-up in the stream, at the start of
+  // the next sample; drops one that repeats what the decoder has.
+  void KeepChangedParameterSet(const TEncNaluUnit& ANalu);
+  bool AppendToAccessUnit(const TEncNaluUnit& ANalu);
+  // Writes the gathered picture as one sample (or counts it as dropped) and starts anew.
+  void EndAccessUnit();
+  bool VideoTrackReady() const { return FVideoTrackID != MP4_INVALID_TRACK_ID && FFoundSPS; }
+
+  void WriteAudioFrames();
+  void FinishAudio();
+  void FinishVideo();
+
+  int32_t FTotalPushCount = 0;
+  MP4FileHandle FMp4Hndl = MP4_INVALID_FILE_HANDLE;
+  MP4TrackId FVideoTrackID = MP4_INVALID_TRACK_ID;
+  MP4TrackId FAudioTrackID = MP4_INVALID_TRACK_ID;
+  bool FFoundSPS = false;
+  bool FFoundPPS = false;
+  int32_t FFrameWidth = 0;
+  int32_t FFrameHeight = 0;
+  int32_t FFrameRate = 0;
+  std::unique_ptr<uint8_t[]> FTmpFrameBuffer;
+  int32_t FTmpBufferLen = 0;
+
+  // The access unit being gathered in FTmpFrameBuffer.
+  int32_t FSampleLen = 0;
+  bool FSampleHasSlice = false;
+  bool FSampleIsSync = false;
+  bool FSampleDropped = false;  // a picture from before the first SPS: counted, not kept
+  MP4Duration FVideoSampleDuration = 0;
+  int64_t FDroppedPictures = 0;
+
+  // Parameter sets: those in the decoder configuration, and those the decoder holds now
+  // (by id), to tell a changed set from a repeated one.
+  std::vector<uint8_t> FStoredSps, FStoredPps;
+  uint32_t FStoredSpsId = 0, FStoredPpsId = 0;
+  std::array<std::vector<uint8_t>, H264_MAX_SPS_COUNT> FActiveSps;
+  std::array<std::vector<uint8_t>, H264_MAX_PPS_COUNT> FActivePps;
+
+  bool FFileCreated = false;
+  bool FWriteError = false;
+  int64_t FVideoSampleCount = 0;
+  int64_t FAudioSampleCount = 0;
+};
