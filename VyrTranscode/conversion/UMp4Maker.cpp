@@ -307,13 +307,53 @@ void TMP4Maker::FinishVideo() {
   }
 }
 
-void TMP4Maker::PushAudioFrame(const uint8_t* /*FrameBuffer*/, int32_t /*ASize*/, uint8_t AAudioType) {
+void TMP4Maker::PushAudioFrame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AAudioType) {
   if (AAudioType == 0 || FMp4Hndl == MP4_INVALID_FILE_HANDLE) return;
+  if (!FAACMaker) {
+    FAACMaker = std::make_unique<TAACMaker>();
+    FAACMaker->StartAACEncode();  // when it fails, EncodeAudio refuses every block
+  }
+  // A block may complete several frames (or none yet): each is a sample of its own.
+  if (FAACMaker->EncodeAudio(FrameBuffer, ASize, AAudioType, FAACFrames)) WriteAudioFrames();
 }
 
-void TMP4Maker::WriteAudioFrames() {}
+void TMP4Maker::WriteAudioFrames() {
+  size_t offset = 0;
+  for (size_t i = 0; i < FAACFrames.Count(); ++i) {
+    int32_t size = FAACFrames.Sizes[i];
+    if (size <= 0 || offset + static_cast<size_t>(size) > FAACFrames.Bytes.size()) break;
+    if (FAudioTrackID == MP4_INVALID_TRACK_ID) {
+      FAudioTrackID = MP4AddAudioTrack(FMp4Hndl, 8000, 1024, MP4_MPEG4_AUDIO_TYPE);
+      MP4SetAudioProfileLevel(FMp4Hndl, 2);
+      std::vector<uint8_t> info;
+      if (FAACMaker->GetDecoderSpecificInfo(info) && !info.empty()) {
+        MP4SetTrackESConfiguration(FMp4Hndl, FAudioTrackID, info.data(), static_cast<uint32_t>(info.size()));
+      }
+    }
+    if (FAudioTrackID != MP4_INVALID_TRACK_ID) {
+      if (MP4WriteSample(FMp4Hndl, FAudioTrackID, FAACFrames.Bytes.data() + offset, static_cast<uint32_t>(size),
+                         MP4_INVALID_DURATION, 0, true)) {
+        ++FAudioSampleCount;
+      } else {
+        FWriteError = true;
+      }
+    }
+    offset += static_cast<size_t>(size);
+  }
+}
 
-void TMP4Maker::FinishAudio() {}
+void TMP4Maker::FinishAudio() {
+  if (!FAACMaker) return;
+  // The PCM still waiting and the frames the encoder holds back belong to the file.
+  if (FAACMaker->FlushAudio(FAACFrames)) WriteAudioFrames();
+  int64_t samples = FAACMaker->GetInputSampleCount();
+  if (FAudioTrackID != MP4_INVALID_TRACK_ID && samples > 0) {
+    // Play from the end of the encoder's priming samples for exactly the audio taken in.
+    MP4SetTrackEdit(FMp4Hndl, FAudioTrackID, 0, static_cast<MP4Duration>(std::max(FAACMaker->GetEncoderDelay(), 0)),
+                    static_cast<MP4Duration>(samples));
+  }
+  FAACMaker->CloseAACEncode();
+}
 
 void TMP4Maker::StopWrite() {
   // Finishing never raises: whatever fails on the way counts as a write error, and the
@@ -326,6 +366,7 @@ void TMP4Maker::StopWrite() {
       FWriteError = true;
     }
   }
+  FAACMaker.reset();
   if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) {
     try {
       PrintDebugString("StopWrite: " + std::to_string(FMp4Hndl));

@@ -5,9 +5,9 @@
 // configuration. Audio goes through the AAC encoder; every AAC frame is one sample.
 //
 // Video samples last 90000 div frame rate ticks of a 90 kHz clock, audio samples 1024
-// ticks at 8000 Hz. Pictures dropped before the first SPS delay the video track by as
-// many frame durations, and the audio track skips the encoder's priming samples, so the
-// two stay in step in players.
+// ticks at 8000 Hz. The audio track skips the encoder's priming samples, and when the
+// file has audio, pictures dropped before the first SPS delay the video track by as many
+// frame durations, so the two stay in step in players.
 //
 // One writer is used by one thread from StartWrite to StopWrite.
 #pragma once
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/UAudioToAAC.h"
 #include "conversion/UH264Syntax.h"
 #include "conversion/UMp4v2Lib.h"
 
@@ -96,8 +97,11 @@ class TMP4Maker {
   void EndAccessUnit();
   bool VideoTrackReady() const { return FVideoTrackID != MP4_INVALID_TRACK_ID && FFoundSPS; }
 
+  // Writes the frames in FAACFrames as samples, creating the audio track at the first.
   void WriteAudioFrames();
+  // Drains the encoder into the file and sets the edit that skips its priming samples.
   void FinishAudio();
+  // Writes the last picture and, when pictures were dropped, delays the video.
   void FinishVideo();
 
   int32_t FTotalPushCount = 0;
@@ -111,6 +115,8 @@ class TMP4Maker {
   int32_t FFrameRate = 0;
   std::unique_ptr<uint8_t[]> FTmpFrameBuffer;
   int32_t FTmpBufferLen = 0;
+  std::unique_ptr<TAACMaker> FAACMaker;
+  TAACFrameList FAACFrames;  // reused for every block
 
   // The access unit being gathered in FTmpFrameBuffer.
   int32_t FSampleLen = 0;

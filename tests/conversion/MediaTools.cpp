@@ -17,8 +17,6 @@ std::vector<std::string> Lines(const std::string& AText) {
   return lines;
 }
 
-}  // namespace
-
 std::string FindProgram(const std::string& AName) {
   const char* path = std::getenv("PATH");
   std::istringstream dirs(path ? path : "/usr/bin:/bin");
@@ -29,6 +27,8 @@ std::string FindProgram(const std::string& AName) {
   }
   return "";
 }
+
+}  // namespace
 
 TProcessResult RunTool(const std::string& AName, const std::vector<std::string>& AArgs) {
   std::vector<std::string> argv{FindProgram(AName)};
@@ -109,6 +109,20 @@ TDecodeResult DecodeVideoHashes(const std::string& AFileName) {
     if (comma == std::string::npos) continue;
     size_t start = line.find_first_not_of(' ', comma + 1);
     result.Hashes.push_back(line.substr(start));
+  }
+  return result;
+}
+
+TDecodedSamples DecodeAudioSamples(const std::string& AFileName) {
+  TDecodedSamples result;
+  TProcessResult r = RunTool("ffmpeg", {"-nostdin", "-v", "warning", "-i", AFileName, "-map", "0:a:0", "-f", "s16le",
+                                        "-acodec", "pcm_s16le", "-"});
+  result.Errors = r.Err;
+  result.Ok = r.ExitCode == 0 && r.Err.empty();
+  result.Samples.resize(r.Out.size() / 2);
+  for (size_t i = 0; i < result.Samples.size(); ++i) {
+    result.Samples[i] = static_cast<int16_t>(static_cast<uint8_t>(r.Out[2 * i]) |
+                                             (static_cast<uint8_t>(r.Out[2 * i + 1]) << 8));
   }
   return result;
 }

@@ -2,14 +2,13 @@
 // written files independently of our code (decoding, frame hashes, stream facts).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 
-// The absolute path of a program found on PATH; empty when there is none.
-std::string FindProgram(const std::string& AName);
 // Runs ffmpeg or ffprobe (found on PATH) with the arguments.
 TProcessResult RunTool(const std::string& AName, const std::vector<std::string>& AArgs);
 
@@ -45,6 +44,15 @@ struct TDecodeResult {
 // Decodes the first video stream of a file (an MP4 file or a raw .h264 stream) to
 // framemd5, each picture at its own size.
 TDecodeResult DecodeVideoHashes(const std::string& AFileName);
+
+// Decodes the first audio stream of a file to 16-bit samples, as a player would (with
+// the file's edit list honoured). Ok as in TDecodeResult.
+struct TDecodedSamples {
+  bool Ok = false;
+  std::string Errors;
+  std::vector<int16_t> Samples;
+};
+TDecodedSamples DecodeAudioSamples(const std::string& AFileName);
 
 // ffprobe facts of one stream ("v:0", "a:0") as key → value ("duration", "nb_read_frames").
 std::map<std::string, std::string> ProbeStream(const std::string& AFileName, const std::string& AStream,
