@@ -43,26 +43,35 @@ TFrameList VidrexPictures(const TFrameList& AFrames, uint8_t ACodec) {
   return lPictures;
 }
 
-// Frames of the record codecs, made once for all tests.
+// Frames of the record codecs, each set made when a test first asks for it (ctest runs
+// every test in a process of its own).
 class VideoToX264Test : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    Make("mjpeg", RecorderFramesSpec(OmVideoType_MJPEG, W, H, N));
-    Make("mpeg4", RecorderFramesSpec(OmVideoType_MPEG4, W, H, N));
-    Make("h265", RecorderFramesSpec(OmVideoType_H265, W, H, N));
-    Make("mjpeg small", RecorderFramesSpec(OmVideoType_MJPEG, 160, 120, 3));
+  static void TearDownTestSuite() { FFrames.clear(); }
+  static TCodecFramesSpec SpecOf(const std::string& AName) {
+    if (AName == "mjpeg") return RecorderFramesSpec(OmVideoType_MJPEG, W, H, N);
+    if (AName == "mpeg4") return RecorderFramesSpec(OmVideoType_MPEG4, W, H, N);
+    if (AName == "h265") return RecorderFramesSpec(OmVideoType_H265, W, H, N);
+    if (AName == "mjpeg small") return RecorderFramesSpec(OmVideoType_MJPEG, 160, 120, 3);
     // H.265 pictures that each stand alone (parameter sets and a key picture every time).
     TCodecFramesSpec lIntra = RecorderFramesSpec(OmVideoType_H265, W, H, 4);
     lIntra.Options = {"-preset", "ultrafast", "-tune", "zerolatency", "-g", "1", "-x265-params",
                       "log-level=error:repeat-headers=1:keyint=1"};
-    Make("h265 intra", lIntra);
+    return lIntra;
   }
-  static void TearDownTestSuite() { FFrames.clear(); }
-  static void Make(const std::string& AName, const TCodecFramesSpec& ASpec) {
-    std::string lError;
-    if (!MakeCodecFrames(ASpec, FFrames[AName], &lError)) ADD_FAILURE() << AName << ": " << lError;
+  static const TFrameList& Frames(const std::string& AName) {
+    auto it = FFrames.find(AName);
+    if (it == FFrames.end()) {
+      std::string lError;
+      it = FFrames.emplace(AName, TFrameList()).first;
+      const TCodecFramesSpec lSpec = SpecOf(AName);
+      if (!MakeCodecFrames(lSpec, it->second, &lError)) {
+        ADD_FAILURE() << AName << ": " << lError;
+        it->second.resize(static_cast<size_t>(lSpec.Frames));  // fail, don't crash
+      }
+    }
+    return it->second;
   }
-  static const TFrameList& Frames(const std::string& AName) { return FFrames[AName]; }
   static std::map<std::string, TFrameList> FFrames;
 
   static bool Transcode(TVideoToX264& T, const std::vector<uint8_t>& AFrame, uint8_t AType,

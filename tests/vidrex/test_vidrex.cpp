@@ -50,22 +50,23 @@ const TCodecCase CODECS[] = {{"MPEG-4", VIDREX_CODEC_MPEG4, "m4v"},
                              {"Motion JPEG", VIDREX_CODEC_MJPEG, "mjpeg"},
                              {"H.265", VIDREX_CODEC_H265, "hevc"}};
 
-// Frames of each codec, made once for all tests.
+// Frames of each codec, made when a test first asks for them (ctest runs every test in a
+// process of its own).
 class VidrexTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    for (const TCodecCase& c : CODECS) {
-      TFrameList lFrames;
+  static void TearDownTestSuite() { FFrames.clear(); }
+  static const TFrameList& Frames(uint8_t ACodec) {
+    auto it = FFrames.find(ACodec);
+    if (it == FFrames.end()) {
       std::string lError;
-      if (MakeCodecFrames(RecorderFramesSpec(c.Codec, W, H, N), lFrames, &lError)) {
-        FFrames[c.Codec] = lFrames;
-      } else {
-        ADD_FAILURE() << c.Name << ": " << lError;
+      it = FFrames.emplace(ACodec, TFrameList()).first;
+      if (!MakeCodecFrames(RecorderFramesSpec(ACodec, W, H, N), it->second, &lError)) {
+        ADD_FAILURE() << "codec " << int(ACodec) << ": " << lError;
+        it->second.resize(N);  // empty frames: the tests fail instead of crashing
       }
     }
+    return it->second;
   }
-  static void TearDownTestSuite() { FFrames.clear(); }
-  static const TFrameList& Frames(uint8_t ACodec) { return FFrames[ACodec]; }
   static std::map<uint8_t, TFrameList> FFrames;
 };
 std::map<uint8_t, TFrameList> VidrexTest::FFrames;
