@@ -9,6 +9,10 @@ extern "C" {
 
 namespace {
 
+// Limited range spans 219 luma and 224 chroma steps.
+constexpr uint16_t LUMA_SCALE = 219;
+constexpr uint16_t CHROMA_SCALE = 224;
+
 // Pixel formats of the JPEG family are the full-range twins of the planar YUV formats.
 AVPixelFormat WithoutFullRangeAlias(AVPixelFormat AFormat, bool& AFullRange) {
   switch (AFormat) {
@@ -39,12 +43,32 @@ void CopyPlane(const uint8_t* ASrc, int ASrcStride, uint8_t* ADst, int AWidth, i
   }
 }
 
+// 16 samples at a time, in 16-bit lanes.
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+typedef uint16_t TWords16 __attribute__((vector_size(32)));
+
+// Full range to limited range: 16 + round(v * AScale / 255), with AScale 219 for luma and
+// 224 for chroma. The division by 255 is exact for every value here:
+// x / 255 == (x + 1 + (x >> 8)) >> 8 for x < 65535.
+inline TBytes16 ToLimited16(TBytes16 AValues, uint16_t AScale) {
+  TWords16 x = __builtin_convertvector(AValues, TWords16) * AScale + 127;
+  x = ((x + 1 + (x >> 8)) >> 8) + 16;
+  return __builtin_convertvector(x, TBytes16);
+}
+
 void MapPlane(const uint8_t* ASrc, int ASrcStride, uint8_t* ADst, int AWidth, int AHeight,
-              const uint8_t* ATable) {
+              uint16_t AScale, const uint8_t* ATable) {
   for (int y = 0; y < AHeight; ++y) {
     const uint8_t* s = ASrc + static_cast<ptrdiff_t>(y) * ASrcStride;
     uint8_t* d = ADst + static_cast<size_t>(y) * AWidth;
-    for (int x = 0; x < AWidth; ++x) d[x] = ATable[s[x]];
+    int x = 0;
+    for (; x + 16 <= AWidth; x += 16) {
+      TBytes16 lIn;
+      std::memcpy(&lIn, s + x, sizeof lIn);
+      const TBytes16 lOut = ToLimited16(lIn, AScale);
+      std::memcpy(d + x, &lOut, sizeof lOut);
+    }
+    for (; x < AWidth; ++x) d[x] = ATable[s[x]];
   }
 }
 
@@ -54,8 +78,8 @@ void TYv12Picture::TSwsFree::operator()(SwsContext* AContext) const { sws_freeCo
 
 TYv12Picture::TYv12Picture() {
   for (int v = 0; v < 256; ++v) {
-    FFullToLimitedLuma[v] = static_cast<uint8_t>(16 + (v * 219 + 127) / 255);
-    FFullToLimitedChroma[v] = static_cast<uint8_t>(16 + (v * 224 + 127) / 255);
+    FFullToLimitedLuma[v] = static_cast<uint8_t>(16 + (v * LUMA_SCALE + 127) / 255);
+    FFullToLimitedChroma[v] = static_cast<uint8_t>(16 + (v * CHROMA_SCALE + 127) / 255);
   }
 }
 
@@ -74,9 +98,10 @@ bool TYv12Picture::Write(const AVFrame& AFrame, int AWidth, int AHeight, uint8_t
   uint8_t* lCb = lCr + lLuma / 4;
   const int cw = AWidth / 2, ch = AHeight / 2;
   if (lFullRange) {
-    MapPlane(AFrame.data[0], AFrame.linesize[0], AOut, AWidth, AHeight, FFullToLimitedLuma);
-    MapPlane(AFrame.data[2], AFrame.linesize[2], lCr, cw, ch, FFullToLimitedChroma);
-    MapPlane(AFrame.data[1], AFrame.linesize[1], lCb, cw, ch, FFullToLimitedChroma);
+    MapPlane(AFrame.data[0], AFrame.linesize[0], AOut, AWidth, AHeight, LUMA_SCALE,
+             FFullToLimitedLuma);
+    MapPlane(AFrame.data[2], AFrame.linesize[2], lCr, cw, ch, CHROMA_SCALE, FFullToLimitedChroma);
+    MapPlane(AFrame.data[1], AFrame.linesize[1], lCb, cw, ch, CHROMA_SCALE, FFullToLimitedChroma);
   } else {
     CopyPlane(AFrame.data[0], AFrame.linesize[0], AOut, AWidth, AHeight);
     CopyPlane(AFrame.data[2], AFrame.linesize[2], lCr, cw, ch);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,7 +67,8 @@ void SetError(std::string* AError, const std::string& AText) {
 
 }  // namespace
 
-bool RunTool(const std::vector<std::string>& AArgs, std::string* AErrors, std::string* AOutput) {
+bool RunTool(const std::vector<std::string>& AArgs, std::string* AErrors, std::string* AOutput,
+             double* ACpuSeconds) {
   if (AArgs.empty()) return false;
   TScratchDir lDir;
   if (!lDir.Valid()) return false;
@@ -91,7 +93,12 @@ bool RunTool(const std::vector<std::string>& AArgs, std::string* AErrors, std::s
     return false;
   }
   int lStatus = 0;
-  while (::waitpid(lPid, &lStatus, 0) < 0 && errno == EINTR) {
+  struct rusage lUsage {};
+  while (::wait4(lPid, &lStatus, 0, &lUsage) < 0 && errno == EINTR) {
+  }
+  if (ACpuSeconds) {
+    *ACpuSeconds = static_cast<double>(lUsage.ru_utime.tv_sec + lUsage.ru_stime.tv_sec) +
+                   static_cast<double>(lUsage.ru_utime.tv_usec + lUsage.ru_stime.tv_usec) / 1e6;
   }
   if (AErrors) *AErrors = ReadText(lErrFile);
   if (AOutput) *AOutput = ReadText(lOutFile);
@@ -180,7 +187,7 @@ std::vector<uint8_t> JoinFrames(const TFrameList& AFrames) {
 }
 
 bool DecodeStream(const std::vector<uint8_t>& AStream, const std::string& AFormat,
-                  TDecodedVideo& AVideo, std::string* AError) {
+                  TDecodedVideo& AVideo, std::string* AError, const std::string& APixelFormat) {
   AVideo = TDecodedVideo();
   TScratchDir lDir;
   if (!lDir.Valid() || !WriteWhole(lDir.File("in.bin"), AStream)) {
@@ -199,7 +206,7 @@ bool DecodeStream(const std::vector<uint8_t>& AStream, const std::string& AForma
   // -xerror makes any decoding error fail the run: the stream must decode cleanly.
   if (!RunTool({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-xerror",
                 "-f", AFormat, "-i", lDir.File("in.bin"), "-f", "rawvideo", "-pix_fmt",
-                "yuv420p", lDir.File("out.yuv")},
+                APixelFormat, lDir.File("out.yuv")},
                &lErrors) ||
       !lErrors.empty()) {
     SetError(AError, "ffmpeg failed to decode: " + lErrors);

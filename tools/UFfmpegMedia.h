@@ -37,7 +37,7 @@ bool MakeCodecFrames(const TCodecFramesSpec& ASpec, TFrameList& AFrames,
 // Writes the frames one after another: the codec's elementary stream.
 std::vector<uint8_t> JoinFrames(const TFrameList& AFrames);
 
-// Pictures decoded by ffmpeg as planar 4:2:0 (I420: luma, Cb, Cr), limited range.
+// Pictures decoded by ffmpeg as planar 4:2:0 (I420: luma, Cb, Cr).
 struct TDecodedVideo {
   int Width = 0;
   int Height = 0;
@@ -45,12 +45,15 @@ struct TDecodedVideo {
 };
 
 // Decodes an elementary stream of the ffmpeg format AFormat ("h264", "hevc", "mjpeg",
-// "m4v") with ffmpeg. False (with the reason in AError) when ffmpeg or ffprobe fails or
-// reports an error while decoding.
+// "m4v") with ffmpeg, into pictures of APixelFormat (a planar 4:2:0 format of 8 bits:
+// "yuv420p", or "yuvj420p" to keep a full-range source as it is). False (with the reason
+// in AError) when ffmpeg or ffprobe fails or reports an error while decoding.
 bool DecodeStream(const std::vector<uint8_t>& AStream, const std::string& AFormat,
-                  TDecodedVideo& AVideo, std::string* AError = nullptr);
+                  TDecodedVideo& AVideo, std::string* AError = nullptr,
+                  const std::string& APixelFormat = "yuv420p");
 
-// Runs a program found on PATH with its output discarded; true when it exits with 0.
-// Its standard error goes to AErrors when given.
+// Runs a program found on PATH; true when it exits with 0. Its standard error goes to
+// AErrors and its standard output to AOutput when given (else it is discarded);
+// ACpuSeconds receives the processor time (user + system) it took.
 bool RunTool(const std::vector<std::string>& AArgs, std::string* AErrors = nullptr,
-             std::string* AOutput = nullptr);
+             std::string* AOutput = nullptr, double* ACpuSeconds = nullptr);

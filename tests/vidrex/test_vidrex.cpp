@@ -126,6 +126,39 @@ TEST_F(VidrexTest, PicturesAreInYv12Order) {
   }
 }
 
+TEST_F(VidrexTest, FullRangePicturesAreMappedToLimitedRange) {
+  // Motion JPEG is full range; the pictures handed on are limited range:
+  // 16 + round(v * 219 / 255) for luma, 16 + round(v * 224 / 255) for chroma. Rows of 200
+  // and 100 samples take both the 16-sample steps and the single samples at the end.
+  const int w = 200, h = 120;
+  TCodecFramesSpec lSpec = RecorderFramesSpec(VIDREX_CODEC_MJPEG, w, h, 1);
+  lSpec.Source = "testsrc2=size=200x120,drawbox=x=0:y=0:w=48:h=48:color=white:t=fill";
+  TFrameList lFrames;
+  std::string lError;
+  ASSERT_TRUE(MakeCodecFrames(lSpec, lFrames, &lError)) << lError;
+  TDecodedVideo lFull;
+  ASSERT_TRUE(DecodeStream(lFrames[0], "mjpeg", lFull, &lError, "yuvj420p")) << lError;
+  ASSERT_EQ(lFull.Pictures.size(), 1u);
+  std::vector<uint8_t> lExpected = lFull.Pictures[0];
+  for (size_t i = 0; i < lExpected.size(); ++i) {
+    const int lScale = i < static_cast<size_t>(w * h) ? 219 : 224;
+    lExpected[i] = static_cast<uint8_t>(16 + (lExpected[i] * lScale + 127) / 255);
+  }
+  TDecoder d;
+  ASSERT_EQ(d.Start(VIDREX_CODEC_MJPEG), 0);
+  std::vector<uint8_t> lOut;
+  ASSERT_EQ(d.Decode(lFrames[0], lOut), w * h * 3 / 2);
+  lOut.resize(w * h * 3 / 2);
+  const std::vector<uint8_t> lI420 = SwapChromaPlanes(lOut, w, h);
+  size_t lDiffering = 0;
+  for (size_t i = 0; i < lI420.size(); ++i) lDiffering += lI420[i] != lExpected[i];
+  EXPECT_EQ(lDiffering, 0u);
+  // The source does reach beyond the limited range, so the mapping had work to do.
+  const std::vector<uint8_t>& lSource = lFull.Pictures[0];
+  EXPECT_LT(*std::min_element(lSource.begin(), lSource.begin() + w * h), 16);
+  EXPECT_GT(*std::max_element(lSource.begin(), lSource.begin() + w * h), 235);
+}
+
 TEST_F(VidrexTest, PictureLargerThanTheCapacityIsNoPicture) {
   for (const TCodecCase& c : CODECS) {
     SCOPED_TRACE(c.Name);
