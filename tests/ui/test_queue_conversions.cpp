@@ -1,0 +1,144 @@
+// The queue with real conversions of generated recordings: the files the queue writes are
+// judged by ffprobe and ffmpeg.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <unistd.h>
+
+#include "MediaProbe.h"
+#include "UVideoPayloadEncoders.h"
+#include "UVyrSampleGen.h"
+#include "UiTestSupport.h"
+#include "conversion/URawExport.h"
+#include "ui/UFileListModel.h"
+#include "ui/UFmVyrToMp4.h"
+
+namespace {
+
+// A short recording with real H.264 video (CIF) and A-law audio.
+std::string MakeRecording(const TTempDir& ADir, const std::string& AName, uint32_t AFrames) {
+  TRecordingSpec spec;
+  spec.VideoType = OmVideoType_H264;
+  spec.VideoMode = OmResolution_CIF;
+  spec.FrameRate = 25;
+  spec.Frames = AFrames;
+  spec.KeyInterval = 25;
+  std::string error;
+  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
+  if (!source) return std::string();
+  TVyrRecordBuilder b;
+  GenerateRecording(spec, source, b);
+  const std::string path = ADir.File(AName);
+  return b.SaveToFile(path) ? path : std::string();
+}
+
+}  // namespace
+
+class TestQueueConversions : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TUiTestEnv> FEnv;
+  std::unique_ptr<TDialogRecorder> FDialogs;
+  std::unique_ptr<TFmVyrToMp4> FWindow;
+  std::string FOut;
+
+  TFmVyrToMp4& W() { return *FWindow; }
+  const TFileListRow& Row(int ARecNo) { return *W().cdsConvert->Row(ARecNo); }
+  void MakeWindow(TConversionBackend ABackend) {
+    FWindow = std::make_unique<TFmVyrToMp4>(std::move(ABackend));
+    FWindow->SetDialogs(FDialogs->Dialogs());
+    FWindow->txtSavePath->setText(QString::fromStdString(FOut));
+  }
+  static TConversionBackend RawBackend() {
+    TConversionBackend b;
+    b.RecordToRaw = [](const std::string& ASrc, const std::string& AOut, std::atomic<int>& AProgress,
+                       TConversionOutcome* AOutcome, const std::atomic<bool>* AAbort) {
+      ExecRecordToRawFile(ASrc, AOut, AProgress, AOutcome, AAbort);
+    };
+    return b;
+  }
+
+ private slots:
+  void init() {
+    FEnv = std::make_unique<TUiTestEnv>();
+    FDialogs = std::make_unique<TDialogRecorder>();
+    FOut = FEnv->Dir().File("out") + "/";
+    QVERIFY(QDir().mkpath(QString::fromStdString(FOut)));
+  }
+  void cleanup() {
+    FWindow.reset();
+    FDialogs.reset();
+    FEnv.reset();
+  }
+
+  void rawFormatWritesTheStreams() {
+    MakeWindow(RawBackend());
+    QStringList names;
+    for (const char* n : {"r1.vyr", "r2.vyr"}) {
+      const std::string p = MakeRecording(FEnv->Dir(), n, 30);
+      QVERIFY(!p.empty());
+      names << QString::fromStdString(p);
+    }
+    W().DropFiles(names);
+    W().SetOutFormatIndex(1);
+    W().btnConvertClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!W().IsWorking(), 30000);
+    QCOMPARE(FDialogs->Texts(), QStringList({TFmVyrToMp4::Lang("sConvertOver")}));
+    for (int i = 1; i <= 2; ++i) {
+      QCOMPARE(int(Row(i).ConvertStatus), int(eCSOver));
+      QCOMPARE(Row(i).ConvertProgress, 100);
+      QVERIFY(!Row(i).ConvertFailed);
+      const std::string out = FOut + "r" + std::to_string(i) + ".H264";
+      const TMediaInfo info = ProbeMedia(out);
+      QVERIFY2(info.Ok, out.c_str());
+      QVERIFY(info.Video());
+      QCOMPARE(info.Video()->CodecName, std::string("h264"));
+      QCOMPARE(info.Video()->Frames, 30LL);
+      QCOMPARE(DecodeErrors(out), std::string());
+    }
+  }
+
+  void stopDuringARawExportLetsItFinish() {
+    MakeWindow(RawBackend());
+    const std::string p1 = MakeRecording(FEnv->Dir(), "s1.vyr", 100);
+    const std::string p2 = MakeRecording(FEnv->Dir(), "s2.vyr", 10);
+    W().DropFiles({QString::fromStdString(p1), QString::fromStdString(p2)});
+    W().SetOutFormatIndex(1);
+    W().btnConvertClick();
+    W().tmrUpdateTaskTimer();  // starts the first export
+    W().btnConvertClick();     // stop
+    QTRY_VERIFY_WITH_TIMEOUT(!W().IsWorking(), 30000);
+    QVERIFY(FDialogs->Messages.empty());
+    QCOMPARE(int(Row(1).ConvertStatus), int(eCSOver));
+    QCOMPARE(int(Row(2).ConvertStatus), int(eCSNull));
+    // The export ran to the end of its file: every frame is there.
+    const TMediaInfo info = ProbeMedia(FOut + "s1.H264");
+    QVERIFY(info.Ok && info.Video());
+    QCOMPARE(info.Video()->Frames, 100LL);
+    QVERIFY(!FileExists(FOut + "s2.H264"));
+  }
+
+  void aDeletedFileEndsItsRowAndTheRunGoesOn() {
+    MakeWindow(RawBackend());
+    const std::string gone = MakeRecording(FEnv->Dir(), "gone.vyr", 10);
+    const std::string kept = MakeRecording(FEnv->Dir(), "kept.vyr", 10);
+    W().DropFiles({QString::fromStdString(gone), QString::fromStdString(kept)});
+    ::unlink(gone.c_str());
+    W().cdsConvert->SetFailedText(QStringLiteral("failed"));
+    W().SetOutFormatIndex(1);
+    W().btnConvertClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!W().IsWorking(), 30000);
+    QCOMPARE(int(Row(1).ConvertStatus), int(eCSOver));
+    QCOMPARE(Row(1).ConvertProgress, 100);
+    QVERIFY(Row(1).ConvertFailed);
+    QCOMPARE(int(Row(2).ConvertStatus), int(eCSOver));
+    QVERIFY(!Row(2).ConvertFailed);
+    QVERIFY(FileExists(FOut + "kept.H264"));
+    QCOMPARE(FDialogs->Messages.size(), size_t(1));
+    QVERIFY(FDialogs->Messages[0].Text.endsWith(QStringLiteral(": 1")));
+  }
+};
+
+QTEST_MAIN(TestQueueConversions)
+#include "test_queue_conversions.moc"
