@@ -32,7 +32,9 @@ QStringList ShowOpenFiles(QWidget* AParent, const QString& AFilter) {
   dlg.setFileMode(QFileDialog::ExistingFiles);
   dlg.setNameFilter(AFilter);
   dlg.setOption(QFileDialog::ReadOnly, true);
-  // The filter matches without regard to case, so .vyr and .VYR files both show.
+  // Qt's own dialog matches the filter without regard to case, so .vyr and .VYR files
+  // both show (a desktop's native dialog may not).
+  dlg.setOption(QFileDialog::DontUseNativeDialog, true);
   if (dlg.exec() != QDialog::Accepted) return QStringList();
   return dlg.selectedFiles();
 }
