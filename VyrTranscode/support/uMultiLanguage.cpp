@@ -41,7 +41,8 @@ std::string PrototypeValue(const QString& AText) {
   return value.toStdString();
 }
 
-void WriteKey(TIniFile& AIni, const std::string& ASection, const QString& AKey, const QString& AValue) {
+void WriteKey(TIniFile& AIni, const std::string& ASection, const QString& AKey,
+              const QString& AValue) {
   if (AKey.isEmpty()) return;
   AIni.WriteString(ASection, AKey.toStdString(), PrototypeValue(AValue));
 }
@@ -129,7 +130,8 @@ TMultiLanguage::TMultiLanguage(const std::string& AInstallDir, const std::string
     // The configuration names no language: none at all, not even English.
     if (FDefaultLang == -1 || count == 0) return;
     LoadFontSettings(conf, FDefaultLang);
-    languageFile = GetLanguageFileIni(conf.ReadString("LangFile", std::to_string(FDefaultLang), ""));
+    languageFile =
+        GetLanguageFileIni(conf.ReadString("LangFile", std::to_string(FDefaultLang), ""));
   } else {
     languageFile = GetLanguageFileIni("English.ini");
     FDefaultLang = 0;
@@ -166,7 +168,8 @@ std::string TMultiLanguage::CurrentLanguageFile() const {
 
 QString TMultiLanguage::GetStrings(const QString& sIdent) const {
   if (!FCurrentLang) return QString();
-  return QString::fromStdString(FCurrentLang->ReadString(SECTION_STRINGS, sIdent.toStdString(), ""));
+  return QString::fromStdString(
+      FCurrentLang->ReadString(SECTION_STRINGS, sIdent.toStdString(), ""));
 }
 
 void TMultiLanguage::GetLanguageList(QStringList& AList) const {
@@ -207,7 +210,8 @@ void TMultiLanguage::SetDefaultLanguage(int AValue) {
 void TMultiLanguage::RegisterInterfaceList(QObject* AInterf) {
   if (!FInterfaceList || !AInterf) return;
   auto& list = *FInterfaceList;
-  list.erase(std::remove_if(list.begin(), list.end(), [](const QPointer<QObject>& p) { return p.isNull(); }),
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [](const QPointer<QObject>& p) { return p.isNull(); }),
              list.end());
   if (std::find(list.begin(), list.end(), AInterf) == list.end()) list.emplace_back(AInterf);
 }
@@ -215,9 +219,10 @@ void TMultiLanguage::RegisterInterfaceList(QObject* AInterf) {
 void TMultiLanguage::UnRegisterInterfaceList(QObject* AInterf) {
   if (!FInterfaceList) return;
   auto& list = *FInterfaceList;
-  list.erase(std::remove_if(list.begin(), list.end(),
-                            [AInterf](const QPointer<QObject>& p) { return p.isNull() || p == AInterf; }),
-             list.end());
+  list.erase(
+      std::remove_if(list.begin(), list.end(),
+                     [AInterf](const QPointer<QObject>& p) { return p.isNull() || p == AInterf; }),
+      list.end());
 }
 
 void TMultiLanguage::DoUpdateLanguage() {
@@ -386,7 +391,8 @@ void TMultiLanguage::SetStatusBarCaption(TIniFile& AIni, const std::string& ASec
   const QString name = ComponentName(AStatusBar);
   const std::vector<QWidget*> panels = StatusPanels(AStatusBar);
   for (size_t i = 0; i < panels.size(); ++i)
-    WriteKey(AIni, ASection, APrefix.Key(name, PanelKeySuffix(static_cast<int>(i))), Caption(panels[i]));
+    WriteKey(AIni, ASection, APrefix.Key(name, PanelKeySuffix(static_cast<int>(i))),
+             Caption(panels[i]));
 }
 
 void TMultiLanguage::SetFrameCaption(TIniFile& AIni, const std::string& ASection,
@@ -415,7 +421,9 @@ std::unique_ptr<TMultiLanguage> GMultiLanguage;
 
 TMultiLanguage* FMultiLanguage = nullptr;
 
-void CreateMultiLanguage() { CreateMultiLanguage(GetInstallDir(), TMultiLanguage::DefaultConfFile()); }
+void CreateMultiLanguage() {
+  CreateMultiLanguage(GetInstallDir(), TMultiLanguage::DefaultConfFile());
+}
 
 void CreateMultiLanguage(const std::string& AInstallDir, const std::string& AConfFile) {
   FreeMultiLanguage();

@@ -121,23 +121,22 @@ class TMultiLanguage {
   void GetStatusBarCaption(const TSection& ASection, const TKeyPrefix& APrefix,
                            QWidget* AStatusBar);
   void GetFrameCaption(const TSection& ASection, const TKeyPrefix& APrefix, QWidget* AFrame);
-  void GetGeneralCtrlCaption(const TSection& ASection, const TKeyPrefix& APrefix,
-                             QWidget* ACtrl);
+  void GetGeneralCtrlCaption(const TSection& ASection, const TKeyPrefix& APrefix, QWidget* ACtrl);
 
   // Writing side.
   void SetMenuCaption(TIniFile& AIni, const std::string& ASection, QWidget* AMenu);
   void SetMenuItemCaption(TIniFile& AIni, const std::string& ASection, QAction* AItem,
                           std::vector<const QObject*>& AVisited);
-  void SetPageControlCaption(TIniFile& AIni, const std::string& ASection,
-                             const TKeyPrefix& APrefix, QWidget* APageControl);
+  void SetPageControlCaption(TIniFile& AIni, const std::string& ASection, const TKeyPrefix& APrefix,
+                             QWidget* APageControl);
   void SetDBGridCaption(TIniFile& AIni, const std::string& ASection, const TKeyPrefix& APrefix,
                         QWidget* AGrid);
-  void SetStatusBarCaption(TIniFile& AIni, const std::string& ASection,
-                           const TKeyPrefix& APrefix, QWidget* AStatusBar);
+  void SetStatusBarCaption(TIniFile& AIni, const std::string& ASection, const TKeyPrefix& APrefix,
+                           QWidget* AStatusBar);
   void SetFrameCaption(TIniFile& AIni, const std::string& ASection, const TKeyPrefix& APrefix,
                        QWidget* AFrame);
-  void SetGeneralCtrlCaption(TIniFile& AIni, const std::string& ASection,
-                             const TKeyPrefix& APrefix, QWidget* ACtrl);
+  void SetGeneralCtrlCaption(TIniFile& AIni, const std::string& ASection, const TKeyPrefix& APrefix,
+                             QWidget* ACtrl);
 
   std::string FLanguageDir;  // install folder + "Language/"
   std::string FConfFile;

@@ -96,11 +96,16 @@ QAbstractItemModel* GridModel(const QWidget* AGrid) {
 // Name parts that tell which region's glyphs a CJK family draws ("Noto Sans CJK SC").
 QStringList RegionTags(QFontDatabase::WritingSystem AWritingSystem) {
   switch (AWritingSystem) {
-    case QFontDatabase::SimplifiedChinese: return {"SC", "CN", "GB"};
-    case QFontDatabase::TraditionalChinese: return {"TC", "TW", "HK"};
-    case QFontDatabase::Japanese: return {"JP"};
-    case QFontDatabase::Korean: return {"KR"};
-    default: return {};
+    case QFontDatabase::SimplifiedChinese:
+      return {"SC", "CN", "GB"};
+    case QFontDatabase::TraditionalChinese:
+      return {"TC", "TW", "HK"};
+    case QFontDatabase::Japanese:
+      return {"JP"};
+    case QFontDatabase::Korean:
+      return {"KR"};
+    default:
+      return {};
   }
 }
 
@@ -275,26 +280,28 @@ void SetCaption(QWidget* AWidget, const QString& ACaption) {
 }
 
 QFontDatabase::WritingSystem CharSetWritingSystem(int ACharSet) {
-  switch (ACharSet) {
-    case 0:    // ANSI_CHARSET
-    case 162:  // TURKISH_CHARSET
-    case 186:  // BALTIC_CHARSET
-    case 238:  // EASTEUROPE_CHARSET
-      return QFontDatabase::Latin;
-    case 2: return QFontDatabase::Symbol;                // SYMBOL_CHARSET
-    case 128: return QFontDatabase::Japanese;            // SHIFTJIS_CHARSET
-    case 129:                                            // HANGEUL_CHARSET
-    case 130: return QFontDatabase::Korean;              // JOHAB_CHARSET
-    case 134: return QFontDatabase::SimplifiedChinese;   // GB2312_CHARSET
-    case 136: return QFontDatabase::TraditionalChinese;  // CHINESEBIG5_CHARSET
-    case 161: return QFontDatabase::Greek;               // GREEK_CHARSET
-    case 163: return QFontDatabase::Vietnamese;          // VIETNAMESE_CHARSET
-    case 177: return QFontDatabase::Hebrew;              // HEBREW_CHARSET
-    case 178: return QFontDatabase::Arabic;              // ARABIC_CHARSET
-    case 204: return QFontDatabase::Cyrillic;            // RUSSIAN_CHARSET
-    case 222: return QFontDatabase::Thai;                // THAI_CHARSET
-    default: return QFontDatabase::Any;  // DEFAULT_CHARSET, MAC_CHARSET, OEM_CHARSET, unknown
-  }
+  // DEFAULT_CHARSET (1), MAC_CHARSET (77), OEM_CHARSET (255) and unknown numbers: none.
+  static const std::pair<int, QFontDatabase::WritingSystem> table[] = {
+      {0, QFontDatabase::Latin},                 // ANSI_CHARSET
+      {2, QFontDatabase::Symbol},                // SYMBOL_CHARSET
+      {128, QFontDatabase::Japanese},            // SHIFTJIS_CHARSET
+      {129, QFontDatabase::Korean},              // HANGEUL_CHARSET
+      {130, QFontDatabase::Korean},              // JOHAB_CHARSET
+      {134, QFontDatabase::SimplifiedChinese},   // GB2312_CHARSET
+      {136, QFontDatabase::TraditionalChinese},  // CHINESEBIG5_CHARSET
+      {161, QFontDatabase::Greek},               // GREEK_CHARSET
+      {162, QFontDatabase::Latin},               // TURKISH_CHARSET
+      {163, QFontDatabase::Vietnamese},          // VIETNAMESE_CHARSET
+      {177, QFontDatabase::Hebrew},              // HEBREW_CHARSET
+      {178, QFontDatabase::Arabic},              // ARABIC_CHARSET
+      {186, QFontDatabase::Latin},               // BALTIC_CHARSET
+      {204, QFontDatabase::Cyrillic},            // RUSSIAN_CHARSET
+      {222, QFontDatabase::Thai},                // THAI_CHARSET
+      {238, QFontDatabase::Latin},               // EASTEUROPE_CHARSET
+  };
+  for (const auto& entry : table)
+    if (entry.first == ACharSet) return entry.second;
+  return QFontDatabase::Any;
 }
 
 void SetControlFont(QWidget* AWidget, const QString& AFontName, int AFontSize, int ACharSet) {
@@ -310,7 +317,8 @@ void SetControlFont(QWidget* AWidget, const QString& AFontName, int AFontSize, i
     if (ws != QFontDatabase::Any) EnsureWritingSystem(font, ws);
   }
   // A control whose font nothing changed keeps following its parent's font.
-  if (font != AWidget->font() || font.families() != AWidget->font().families()) AWidget->setFont(font);
+  if (font != AWidget->font() || font.families() != AWidget->font().families())
+    AWidget->setFont(font);
 }
 
 }  // namespace LangToolkit

@@ -20,10 +20,25 @@ const char* const SHIPPED[] = {"English.ini", "Chinese.ini"};
 
 // The keys the windows use.
 const char* const WINDOW_KEYS[] = {
-    "sTitleVYRToMP4", "sVYRFile",        "sMP4SavePathSet",     "sBtnConvert",      "sOpenSaveDirectory",
-    "sConvertFileSavePath", "sFileName", "sProgress",           "sOpenFile",        "sDelSelect",
-    "sDelAll",        "sConvertSelect",  "sFormat",             "sPlayFormatError", "sConfirmCancelAll",
-    "sSelectVYRFileError", "sConvertOver", "sStop",             "sConvertFailed",
+    "sTitleVYRToMP4",
+    "sVYRFile",
+    "sMP4SavePathSet",
+    "sBtnConvert",
+    "sOpenSaveDirectory",
+    "sConvertFileSavePath",
+    "sFileName",
+    "sProgress",
+    "sOpenFile",
+    "sDelSelect",
+    "sDelAll",
+    "sConvertSelect",
+    "sFormat",
+    "sPlayFormatError",
+    "sConfirmCancelAll",
+    "sSelectVYRFileError",
+    "sConvertOver",
+    "sStop",
+    "sConvertFailed",
 };
 
 std::string SourceLanguageFile(const std::string& AName) {
@@ -40,18 +55,22 @@ std::string Lower(std::string AText) {
 // look up keys of their own test files).
 std::set<std::string> KeysLookedUpInSources() {
   std::set<std::string> keys;
-  const std::regex call(R"re(GetStrings\s*\(\s*(?:QStringLiteral\s*\(\s*|QLatin1String\s*\(\s*|u)?"([^"]*)")re");
+  const std::regex call(
+      R"re(GetStrings\s*\(\s*(?:QStringLiteral\s*\(\s*|QLatin1String\s*\(\s*|u)?"([^"]*)")re");
   const fs::path root(VYR_SOURCE_DIR);
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
     const std::string name = it->path().filename().string();
     if (it->is_directory()) {
-      if (name == "tests" || name == ".git" || name.rfind("build", 0) == 0) it.disable_recursion_pending();
+      if (name == "tests" || name == ".git" || name.rfind("build", 0) == 0)
+        it.disable_recursion_pending();
       continue;
     }
     const std::string ext = it->path().extension().string();
     if (ext != ".cpp" && ext != ".h" && ext != ".hpp" && ext != ".cc") continue;
     const std::string text = ReadFileBytes(it->path().string());
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), call); m != std::sregex_iterator(); ++m)
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), call); m != std::sregex_iterator();
+         ++m)
       keys.insert((*m)[1].str());
   }
   return keys;
@@ -113,7 +132,8 @@ TEST(LanguageFiles, AllLanguagesHaveTheSameSectionsAndKeys) {
     for (const std::string& section : TIniFile::SectionsFromText(text)) {
       std::set<std::string>& keys = sections[Lower(section)];
       for (const auto& line : TIniFile::SectionValuesFromText(text, section)) {
-        EXPECT_TRUE(keys.insert(Lower(line.first)).second) << file << ": " << line.first << " twice";
+        EXPECT_TRUE(keys.insert(Lower(line.first)).second)
+            << file << ": " << line.first << " twice";
         EXPECT_FALSE(line.second.empty()) << file << ": " << line.first << " is empty";
       }
     }
@@ -134,7 +154,7 @@ TEST(LanguageFiles, TheBuildPutsThemBesideTheExecutables) {
 
 TEST(LanguageFiles, Utf8CheckRejectsOtherEncodings) {
   EXPECT_TRUE(IsValidUtf8("plain ascii, 转换完成。"));
-  EXPECT_FALSE(IsValidUtf8("\xD7\xAA\xBB\xBB"));   // GBK bytes of the same text
-  EXPECT_FALSE(IsValidUtf8("cut \xE8\xBD"));       // a sequence cut short
+  EXPECT_FALSE(IsValidUtf8("\xD7\xAA\xBB\xBB"));  // GBK bytes of the same text
+  EXPECT_FALSE(IsValidUtf8("cut \xE8\xBD"));      // a sequence cut short
   EXPECT_FALSE(IsValidUtf8("overlong \xC0\xAF"));
 }

@@ -1,6 +1,9 @@
 // The language engine: configuration, choice of language, lookups, refresh list, applying
 // a language to a form and writing a form's prototype.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -11,10 +14,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
-
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <functional>
@@ -100,7 +99,8 @@ template <typename T>
 T* Named(QWidget* AParent, const char* AName, const QString& AText = QString()) {
   auto* w = new T(AParent);
   w->setObjectName(AName);
-  if constexpr (std::is_base_of_v<QLabel, T> || std::is_base_of_v<QAbstractButton, T>) w->setText(AText);
+  if constexpr (std::is_base_of_v<QLabel, T> || std::is_base_of_v<QAbstractButton, T>)
+    w->setText(AText);
   return w;
 }
 
@@ -122,7 +122,8 @@ TEST_F(MultiLanguageTest, NoConfigurationAndNoEnglishMeansNoLanguage) {
   auto lang = Make();
   EXPECT_FALSE(lang->IsLanguageLoaded());
   EXPECT_FALSE(lang->HasInterfaceList());
-  for (const char* key : {"sConvertOver", "sStop", "", "Caption"}) EXPECT_EQ(lang->GetStrings(key), "") << key;
+  for (const char* key : {"sConvertOver", "sStop", "", "Caption"})
+    EXPECT_EQ(lang->GetStrings(key), "") << key;
   EXPECT_EQ(lang->GetDefaultLanguage(), 0);
 
   QWidget form;
@@ -202,7 +203,8 @@ TEST_F(MultiLanguageTest, ConfigurationThatNamesNoLanguageLoadsNone) {
       {"count 0", "[Default]\nLanguage=1\nCount=0\n[LangFile]\n1=English.ini\n"},
       {"no Default section", "[LangFile]\n1=English.ini\n"},
       {"language not a number", "[Default]\nLanguage=one\nCount=2\n[LangFile]\n1=English.ini\n"},
-      {"chosen file missing", "[Default]\nLanguage=2\nCount=2\n[LangFile]\n1=English.ini\n2=Nope.ini\n"},
+      {"chosen file missing",
+       "[Default]\nLanguage=2\nCount=2\n[LangFile]\n1=English.ini\n2=Nope.ini\n"},
       {"chosen file not named", "[Default]\nLanguage=2\nCount=2\n[LangFile]\n1=English.ini\n"},
       {"empty file", ""},
   };
@@ -313,7 +315,9 @@ TEST_F(MultiLanguageTest, RefusedConfigurationWriteRaisesAndKeepsTheLanguage) {
 }
 
 TEST_F(MultiLanguageTest, LanguageListAppendsNamesInOrderAndSkipsEmptyOnes) {
-  WriteConf("[Default]\nLanguage=1\nCount=4\n[Language]\n3=Deutsch\n1=English\n2=\n5=Beyond\n01=Padded\n");
+  WriteConf(
+      "[Default]\nLanguage=1\nCount=4\n[Language]\n3=Deutsch\n1=English\n2=\n5=Beyond\n01="
+      "Padded\n");
   auto lang = Make();
   QStringList list{"already"};
   lang->GetLanguageList(list);
@@ -460,8 +464,9 @@ TEST_F(MultiLanguageTest, UpdateLanguageCaptionsAFormItsFramesMenusGridsAndStatu
 }
 
 TEST_F(MultiLanguageTest, UpdateLanguageAppliesTheLanguageFontToEveryControl) {
-  WriteConf("[Default]\nLanguage=1\nCount=1\n[LangFile]\n1=English.ini\n"
-            "[LangFont1]\nFontName=DejaVu Serif\nFontSize=13\nCharSet=-1\n");
+  WriteConf(
+      "[Default]\nLanguage=1\nCount=1\n[LangFile]\n1=English.ini\n"
+      "[LangFont1]\nFontName=DejaVu Serif\nFontSize=13\nCharSet=-1\n");
   WriteLang("English.ini", "[Strings]\n");
   auto lang = Make();
   QWidget form;
@@ -472,8 +477,8 @@ TEST_F(MultiLanguageTest, UpdateLanguageAppliesTheLanguageFontToEveryControl) {
   auto* inFrame = Named<QPushButton>(frame, "btnGo", "go");
   auto* unnamed = new QLabel("x", &form);
   lang->UpdateLanguage(&form);
-  for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(frame), static_cast<QWidget*>(inFrame),
-                     static_cast<QWidget*>(unnamed)}) {
+  for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(frame),
+                     static_cast<QWidget*>(inFrame), static_cast<QWidget*>(unnamed)}) {
     EXPECT_EQ(w->font().family(), "DejaVu Serif") << w->objectName().toStdString();
     EXPECT_EQ(w->font().pointSize(), 13) << w->objectName().toStdString();
   }
@@ -534,7 +539,8 @@ TEST_F(MultiLanguageTest, PrototypeOfAFormWithMenuStatusBarAndButton) {
 }
 
 TEST_F(MultiLanguageTest, PrototypeKeysOfFramesPagesGridsAndGroups) {
-  WriteLang("LangPrototype.ini", "; translators' notes\n[Strings]\nsKept=yes\n[FmProto]\nCaption=old\nextra=kept\n");
+  WriteLang("LangPrototype.ini",
+            "; translators' notes\n[Strings]\nsKept=yes\n[FmProto]\nCaption=old\nextra=kept\n");
   auto lang = Make();
   QWidget form;
   form.setObjectName("FmProto");

@@ -71,7 +71,7 @@ TEST(LangToolkit, ComponentsAreTheFormsWidgetsInCreationOrderWithoutInsides) {
   grid->setModel(new QStandardItemModel(2, 2, grid));
   auto* bar = Named<QStatusBar>(&form, "sbMain");
   bar->addWidget(Named<QLabel>(nullptr, "lblPanel"));  // a panel, reached through the bar
-  auto* dialog = Named<QDialog>(&form, "dlgChild");     // a window of its own
+  auto* dialog = Named<QDialog>(&form, "dlgChild");    // a window of its own
   Named<QPushButton>(dialog, "btnInDialog");
   Named<QMenu>(&form, "popMenu");  // popup menus belong to the form
   auto* combo = Named<QComboBox>(&form, "cboKind");
@@ -333,7 +333,8 @@ TEST(LangToolkit, CharacterSetAddsAFallbackFamilyOnlyWhenNeeded) {
   ASSERT_EQ(families.size(), 2);
   EXPECT_EQ(families[0], latinOnly);
   EXPECT_EQ(label.font().pointSize(), 10);
-  EXPECT_TRUE(QFontDatabase::writingSystems(families[1]).contains(QFontDatabase::SimplifiedChinese));
+  EXPECT_TRUE(
+      QFontDatabase::writingSystems(families[1]).contains(QFontDatabase::SimplifiedChinese));
   // A family made for simplified Chinese is preferred when one is installed.
   bool regional = false;
   for (const QString& f : QFontDatabase::families(QFontDatabase::SimplifiedChinese))
@@ -341,7 +342,8 @@ TEST(LangToolkit, CharacterSetAddsAFallbackFamilyOnlyWhenNeeded) {
       regional = true;
   if (regional) {
     const QStringList words = families[1].split(' ');
-    EXPECT_TRUE(words.contains("SC") || words.contains("CN") || words.contains("GB")) << families[1].toStdString();
+    EXPECT_TRUE(words.contains("SC") || words.contains("CN") || words.contains("GB"))
+        << families[1].toStdString();
   }
 
   SetControlFont(&label, "", 0, 134);  // already there: not added twice
