@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <QStringListModel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -86,6 +88,20 @@ TEST(LangToolkit, ComponentsAreTheFormsWidgetsInCreationOrderWithoutInsides) {
                          "sbMain", "popMenu", "cboKind", "pnlPlain", "btnTool", ""}));
   EXPECT_EQ(Names(OwnedComponents(frame)), QStringList({"btnGo"}));
   EXPECT_TRUE(OwnedComponents(nullptr).empty());
+}
+
+TEST(LangToolkit, MainWindowComponentsLeaveItsOwnMachineryOut) {
+  QMainWindow form;
+  form.setObjectName("FmMain");
+  form.menuBar()->setObjectName("mmMain");
+  form.menuBar()->addMenu("File")->setObjectName("mnuFile");
+  auto* central = Named<QWidget>(nullptr, "pnlMain");
+  form.setCentralWidget(central);
+  Named<QPushButton>(central, "btnConvert");
+  form.statusBar()->setObjectName("sbMain");
+  form.addToolBar("tools")->setObjectName("tbMain");
+  EXPECT_EQ(Names(OwnedComponents(&form)),
+            QStringList({"mmMain", "pnlMain", "btnConvert", "sbMain", "tbMain"}));
 }
 
 TEST(LangToolkit, ClassTests) {
