@@ -174,7 +174,9 @@ void TFmVyrToMp4::CreateControls() {
 
   lblSetOutDir = new QLabel(QStringLiteral("转换后文件存放路径："), grpOptions);
   lblSetOutDir->setObjectName(QStringLiteral("lblSetOutDir"));
-  lblSetOutDir->setGeometry(16, 31, 120, 13);
+  // Wider than the design's 120 pixels, up to the path box, so that longer translations
+  // of the caption fit.
+  lblSetOutDir->setGeometry(16, 31, 150, 13);
 
   txtSavePath = new QLineEdit(grpOptions);
   txtSavePath->setObjectName(QStringLiteral("txtSavePath"));

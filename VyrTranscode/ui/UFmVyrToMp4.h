@@ -14,6 +14,7 @@
 #include <string>
 
 #include "conversion/UConversionOutcome.h"
+#include "support/uMultiLanguage.h"
 #include "ui/UConversionBackend.h"
 #include "ui/UQueueTaskThread.h"
 #include "ui/UWindowDialogs.h"
@@ -37,7 +38,7 @@ class TFileListModel;
 class TProgressDelegate;
 class TWindowMessageServer;
 
-class TFmVyrToMp4 : public QWidget {
+class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   Q_OBJECT
 
  public:
@@ -66,7 +67,8 @@ class TFmVyrToMp4 : public QWidget {
   void AddSelFileToList(const QString& AFullFileName);
   bool CheckFileHasInList(const QString& sFileName);
   void ChoseFirst();
-  void UpdateLanguage();
+  // Applies the language texts; runs at every show.
+  void UpdateLanguage() override;
   void LoadStyle();
 
   // ---- queue -------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 #include "ui/UWindowTexts.h"
 
-// Stand-in until the language engine is in the tree: every key answers empty text.
+#include "support/uMultiLanguage.h"
+
 QString GetLangText(const char* AKey) {
-  (void)AKey;
-  return QString();
+  if (!FMultiLanguage) return QString();
+  return FMultiLanguage->GetStrings(QString::fromLatin1(AKey));
 }

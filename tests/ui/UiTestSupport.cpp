@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "support/uFunctionsLib.h"
+#include "support/uMultiLanguage.h"
 #include "ui/UFmVyrToMp4.h"
 
 TUiTestEnv::TUiTestEnv() {
@@ -15,7 +17,11 @@ TUiTestEnv::TUiTestEnv() {
   FHome = std::make_unique<TScopedEnv>("HOME", Home());
   FRuntime = std::make_unique<TScopedEnv>("XDG_RUNTIME_DIR", Runtime());
   FTmp = std::make_unique<TScopedEnv>("TMPDIR", FDir.Path());
+  // The shipped language files beside the test programs; no configuration: English.
+  CreateMultiLanguage(GetInstallDir(), AppData() + "/Vyr Player/Language.ini");
 }
+
+TUiTestEnv::~TUiTestEnv() { FreeMultiLanguage(); }
 
 void TUiTestEnv::WriteSettings(const std::string& AText) const { WriteFileBytes(SettingsFile(), AText); }
 

@@ -16,10 +16,12 @@
 
 class TFmVyrToMp4;
 
-// APPDATA, HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary folder.
+// APPDATA, HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary folder, and the
+// language engine with the shipped English texts.
 class TUiTestEnv {
  public:
   TUiTestEnv();
+  ~TUiTestEnv();
   const TTempDir& Dir() const { return FDir; }
   std::string AppData() const { return FDir.File("appdata"); }
   std::string Home() const { return FDir.File("home"); }

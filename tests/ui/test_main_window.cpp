@@ -65,7 +65,7 @@ class TestMainWindow : public QObject {
     QTest::newRow("grpWorkArea") << "grpWorkArea" << QRect(1, 1, 638, 495);
     QTest::newRow("dbgVyrSourceFile") << "dbgVyrSourceFile" << QRect(2, 15, 634, 478);
     QTest::newRow("grpOptions") << "grpOptions" << QRect(1, 496, 638, 129);
-    QTest::newRow("lblSetOutDir") << "lblSetOutDir" << QRect(16, 31, 120, 13);
+    QTest::newRow("lblSetOutDir") << "lblSetOutDir" << QRect(16, 31, 150, 13);
     QTest::newRow("txtSavePath") << "txtSavePath" << QRect(170, 28, 385, 21);
     QTest::newRow("btnSelOutDir") << "btnSelOutDir" << QRect(571, 25, 26, 26);
     QTest::newRow("rgOutFormat") << "rgOutFormat" << QRect(16, 65, 241, 42);
@@ -112,6 +112,8 @@ class TestMainWindow : public QObject {
   }
 
   void languageTextsReachTheirControls() {
+    // The shipped English texts are loaded.
+    QCOMPARE(TFmVyrToMp4::Lang("sBtnConvert"), QStringLiteral("Convert"));
     W().UpdateLanguage();
     QCOMPARE(W().windowTitle(), TFmVyrToMp4::Lang("sTitleVYRToMP4"));
     QCOMPARE(W().grpWorkArea->title(), TFmVyrToMp4::Lang("sVYRFile"));
