@@ -174,9 +174,11 @@ void TFmVyrToMp4::CreateControls() {
 
   lblSetOutDir = new QLabel(QStringLiteral("转换后文件存放路径："), grpOptions);
   lblSetOutDir->setObjectName(QStringLiteral("lblSetOutDir"));
-  // Wider than the design's 120 pixels, up to the path box, so that longer translations
-  // of the caption fit.
-  lblSetOutDir->setGeometry(16, 31, 150, 13);
+  // The two labels are as tall as the controls beside them, text centred, so that taller
+  // glyphs (Chinese, larger desktop fonts) are not cut; the output-folder caption reaches
+  // up to the path box so longer translations fit.
+  lblSetOutDir->setGeometry(16, 28, 150, 21);
+  lblSetOutDir->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
   txtSavePath = new QLineEdit(grpOptions);
   txtSavePath->setObjectName(QStringLiteral("txtSavePath"));
@@ -208,7 +210,7 @@ void TFmVyrToMp4::CreateControls() {
 
   lblOpenOutDir = new QLabel(QStringLiteral("打开保存目录"), grpOptions);
   lblOpenOutDir->setObjectName(QStringLiteral("lblOpenOutDir"));
-  lblOpenOutDir->setGeometry(287, 85, 179, 13);
+  lblOpenOutDir->setGeometry(287, 79, 179, 25);
   lblOpenOutDir->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   {
     QFont f = DefaultWindowFont();

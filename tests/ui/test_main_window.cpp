@@ -65,11 +65,11 @@ class TestMainWindow : public QObject {
     QTest::newRow("grpWorkArea") << "grpWorkArea" << QRect(1, 1, 638, 495);
     QTest::newRow("dbgVyrSourceFile") << "dbgVyrSourceFile" << QRect(2, 15, 634, 478);
     QTest::newRow("grpOptions") << "grpOptions" << QRect(1, 496, 638, 129);
-    QTest::newRow("lblSetOutDir") << "lblSetOutDir" << QRect(16, 31, 150, 13);
+    QTest::newRow("lblSetOutDir") << "lblSetOutDir" << QRect(16, 28, 150, 21);
     QTest::newRow("txtSavePath") << "txtSavePath" << QRect(170, 28, 385, 21);
     QTest::newRow("btnSelOutDir") << "btnSelOutDir" << QRect(571, 25, 26, 26);
     QTest::newRow("rgOutFormat") << "rgOutFormat" << QRect(16, 65, 241, 42);
-    QTest::newRow("lblOpenOutDir") << "lblOpenOutDir" << QRect(287, 85, 179, 13);
+    QTest::newRow("lblOpenOutDir") << "lblOpenOutDir" << QRect(287, 79, 179, 25);
     QTest::newRow("btnConvert") << "btnConvert" << QRect(477, 79, 120, 25);
   }
   void layoutMatchesTheDesign() {
