@@ -61,6 +61,7 @@ class TAvPayloadEncoder {
     if (ASpec.VideoType == OmVideoType_MJPEG) {
       codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
       pix = AV_PIX_FMT_YUVJ420P;
+      FFullRange = true;
     } else if (ASpec.VideoType == OmVideoType_MPEG4) {
       codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     } else if (ASpec.VideoType == OmVideoType_H265) {
@@ -83,17 +84,17 @@ class TAvPayloadEncoder {
     c->max_b_frames = 0;
     c->thread_count = 1;
     if (ASpec.VideoType == OmVideoType_MJPEG) {
-      c->qmin = c->qmax = 3;
+      c->qmin = c->qmax = 2;
     } else if (ASpec.VideoType == OmVideoType_MPEG4) {
       c->bit_rate = 0;
       c->flags |= AV_CODEC_FLAG_QSCALE;
-      c->global_quality = FF_QP2LAMBDA * 3;
+      c->global_quality = FF_QP2LAMBDA * 2;
     } else if (ASpec.VideoType == OmVideoType_H265) {
       av_opt_set(c->priv_data, "preset", "ultrafast", 0);
       av_opt_set(c->priv_data, "tune", "zerolatency", 0);
       av_opt_set(c->priv_data, "x265-params",
                  ("log-level=error:bframes=0:repeat-headers=1:keyint=" + std::to_string(FKeyInterval) +
-                  ":min-keyint=" + std::to_string(FKeyInterval) + ":scenecut=0:crf=22")
+                  ":min-keyint=" + std::to_string(FKeyInterval) + ":scenecut=0:crf=16")
                      .c_str(),
                  0);
     } else {
@@ -128,6 +129,17 @@ class TAvPayloadEncoder {
       for (int r = 0; r < heights[p]; ++r)
         std::memcpy(FFrame->data[p] + static_cast<ptrdiff_t>(r) * FFrame->linesize[p],
                     planes[p] + static_cast<size_t>(r) * widths[p], static_cast<size_t>(widths[p]));
+    if (FFullRange) {
+      // Motion JPEG codes full-range samples: the same picture in that scale.
+      for (int p = 0; p < 3; ++p)
+        for (int r = 0; r < heights[p]; ++r) {
+          uint8_t* row = FFrame->data[p] + static_cast<ptrdiff_t>(r) * FFrame->linesize[p];
+          for (int c = 0; c < widths[p]; ++c) {
+            int v = p == 0 ? (row[c] - 16) * 255 / 219 : (row[c] - 128) * 255 / 224 + 128;
+            row[c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+          }
+        }
+    }
     FFrame->pts = AIndex;
     bool key = AIndex % FKeyInterval == 0;
     FFrame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
@@ -150,6 +162,7 @@ class TAvPayloadEncoder {
   std::vector<uint8_t> FPicture;
   int FWidth = 0, FHeight = 0;
   uint32_t FKeyInterval = 1;
+  bool FFullRange = false;
 };
 
 }  // namespace

@@ -6,15 +6,22 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+
 #include "cli/UCommandLine.h"
+#include "cli/UProgressDisplay.h"
 #include "conversion/UOutputNames.h"
 #include "conversion/URawExport.h"
 #include "conversion/URecordProbe.h"
+#include "conversion/URecordToMp4Task.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
 
-// Set by Ctrl-C: the running export closes its partial file and no further file starts.
+// Set by Ctrl-C: the running conversion closes its partial file properly (an MP4 stops
+// after its current block) and no further file starts.
 std::atomic<bool> Interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
@@ -33,10 +40,32 @@ std::string LowerAscii(std::string AText) {
   return AText;
 }
 
-// Raw export of each file in turn. Exit status 0 when every file was converted, 1 when
-// any failed, 130 after an interruption.
-int RunRawExport(const TCommandLineOptions& AOptions) {
-  InstallInterruptHandler();
+constexpr int DisplayIntervalMs = 100;
+
+std::string FormatSize(int64_t ABytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(ABytes) / (1024 * 1024));
+  return buf;
+}
+
+// Seconds of video in a recording, from its probe, for the time estimates.
+double RecordingSeconds(const std::string& AFileName) {
+  std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(AFileName);
+  if (!stream) return 0;
+  TVyrRecordProbe probe;
+  probe.GetVideoInfo(stream.get());
+  if (probe.FVideoEncType == 255)
+    std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", AFileName.c_str());
+  return static_cast<double>(probe.FFrameCount) / (probe.FFrameRate ? probe.FFrameRate : 25);
+}
+
+// Converts each file in turn, to MP4 or to its raw stream, on a task thread running the
+// core's task body, while this thread shows the progress. Exit status 0 when every file
+// was converted, 1 when any failed, 130 after an interruption.
+int RunConversions(const TCommandLineOptions& AOptions) {
+  const bool mp4 = AOptions.Format == TOutFormat::Mp4;
+  TDmRecordToMP4 task;
+  TProgressDisplay display(stderr);
   int status = 0;
   std::vector<std::string> seenNames, seenFiles;
   for (const std::string& file : AOptions.Files) {
@@ -60,21 +89,54 @@ int RunRawExport(const TCommandLineOptions& AOptions) {
     seenNames.push_back(key);
     seenFiles.push_back(file);
 
+    const double mediaSeconds = RecordingSeconds(file);
+    const std::string base = MakeOutputFileName(AOptions.OutDir, shortName);
     std::atomic<int> progress{0};
     TConversionOutcome outcome;
-    ExecRecordToRawFile(file, MakeOutputFileName(AOptions.OutDir, shortName), progress, &outcome, &Interrupted);
+    display.Begin(shortName, mediaSeconds);
+    std::thread taskThread([&] {
+      if (mp4)
+        ExecRecordToMp4(task, file, base, progress, Interrupted, &outcome);
+      else
+        ExecRecordToRawFile(file, base, progress, &outcome, &Interrupted);
+    });
+    while (progress.load() <= 100) {
+      display.Update(progress.load());
+      std::this_thread::sleep_for(std::chrono::milliseconds(DisplayIntervalMs));
+    }
+    taskThread.join();
+    display.End();
+    const double wall = display.ElapsedSeconds();
+    if (outcome.OutFileName.empty()) outcome.OutFileName = base + (mp4 ? ".mp4" : "");
     const char* outName = outcome.OutFileName.c_str();
     switch (outcome.Status) {
       case TConversionStatus::Converted:
-        std::printf("%s -> %s: %lld video frames, %lld bytes\n", file.c_str(), outName,
-                    static_cast<long long>(outcome.VideoFrames), static_cast<long long>(outcome.BytesWritten));
+        if (mp4) {
+          struct stat st {};
+          ::stat(outName, &st);
+          std::printf("%s -> %s: %lld pictures, %lld audio frames, %.1f s, %s, %s real time\n", file.c_str(),
+                      outName, static_cast<long long>(outcome.VideoFrames),
+                      static_cast<long long>(outcome.AudioFrames), outcome.Duration,
+                      FormatSize(static_cast<int64_t>(st.st_size)).c_str(),
+                      TProgressDisplay::FormatSpeed(outcome.Duration, wall).c_str());
+        } else {
+          std::printf("%s -> %s: %lld video frames, %lld bytes\n", file.c_str(), outName,
+                      static_cast<long long>(outcome.VideoFrames), static_cast<long long>(outcome.BytesWritten));
+        }
         break;
       case TConversionStatus::Stopped:
+        if (mp4) {
+          std::printf("%s -> %s: stopped, %lld pictures, %lld audio frames, %.1f s kept\n", file.c_str(), outName,
+                      static_cast<long long>(outcome.VideoFrames), static_cast<long long>(outcome.AudioFrames),
+                      outcome.Duration);
+          break;
+        }
         std::fprintf(stderr, "vyrconvert: %s: interrupted; %s holds %lld bytes\n", file.c_str(), outName,
                      static_cast<long long>(outcome.BytesWritten));
         break;
       case TConversionStatus::NothingWritten:
-        std::fprintf(stderr, "vyrconvert: %s: holds no video (%s is empty)\n", file.c_str(), outName);
+        std::fprintf(stderr, "vyrconvert: %s: %s (%s is empty)\n", file.c_str(),
+                     mp4 ? "holds nothing to convert" : "holds no video", outName);
         status = 1;
         break;
       case TConversionStatus::OpenFailed:
@@ -136,7 +198,6 @@ int main(int argc, char** argv) {
   }
   if (options.Verbose) SetLogLevelStr("1");
   if (options.Probe) return RunProbe(options);
-  if (options.Format == TOutFormat::Raw) return RunRawExport(options);
-  std::fprintf(stderr, "vyrconvert: conversion is not available in this build yet; use --probe\n");
-  return 1;
+  InstallInterruptHandler();
+  return RunConversions(options);
 }

@@ -1,0 +1,86 @@
+// The conversion task: turns one opened record file into one MP4 file on a worker thread.
+// H.264 video goes to the MP4 writer unchanged, video of other codecs through the video
+// transcoder, audio to the MP4 writer (which encodes it to AAC). The task publishes
+// whether it is working and how far it has come; its caller polls both.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conversion/UConversionOutcome.h"
+#include "conversion/UStreams.h"
+
+class TDmRecordToMP4;
+
+// The worker thread: walks the record file block by block. Created by StartTask, started
+// explicitly; its body polls the termination request once per block.
+class TRecordToMp4Thread {
+ public:
+  TRecordToMp4Thread() = default;
+  ~TRecordToMp4Thread();  // waits for the thread
+  TRecordToMp4Thread(const TRecordToMp4Thread&) = delete;
+  TRecordToMp4Thread& operator=(const TRecordToMp4Thread&) = delete;
+
+  void Start();
+  void Terminate() { FTerminated.store(true); }
+  bool Terminated() const { return FTerminated.load(); }
+  bool Finished() const { return FFinished.load(); }
+  void WaitFor();
+
+  // Set by StartTask before the thread starts.
+  TDmRecordToMP4* FDmRecordToMP4 = nullptr;
+  TStream* FSrcFile = nullptr;  // owned by the caller, never closed here
+  std::string FOutFileName;
+  int32_t FFrameWidth = 0;
+  int32_t FFrameHeight = 0;
+  int32_t FFrameRate = 0;
+
+ private:
+  void Run();      // Execute, with the end marking that nothing may skip
+  void Execute();  // the body
+  std::thread FThread;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+};
+
+class TDmRecordToMP4 {
+ public:
+  TDmRecordToMP4() = default;
+  // Stops a running worker and waits for every worker it started.
+  ~TDmRecordToMP4();
+  TDmRecordToMP4(const TDmRecordToMP4&) = delete;
+  TDmRecordToMP4& operator=(const TDmRecordToMP4&) = delete;
+
+  // Starts a worker for an opened record file. The caller keeps the stream and must not
+  // use or close it until IsWorking() is false again.
+  void StartTask(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName,
+                 TStream* ASrcFileStream);
+  // Asks the running worker to stop after its current block; does not wait.
+  void StopTask();
+
+  bool IsWorking() const { return FIsWorking.load(std::memory_order_acquire); }
+  int32_t WorkProgress() const { return FWorkProgress.load(std::memory_order_relaxed); }
+  // What the last worker achieved; valid once IsWorking() is false.
+  TConversionOutcome LastOutcome() const { return FLastOutcome; }
+  // The MP4 task body resets the published progress before it starts a file.
+  void ResetWorkProgress() { FWorkProgress.store(0, std::memory_order_relaxed); }
+
+ private:
+  friend class TRecordToMp4Thread;
+  void JoinFinishedWorkers();
+
+  std::atomic<bool> FIsWorking{false};
+  std::atomic<int32_t> FWorkProgress{0};
+  // Written by the worker before it clears FIsWorking (release), read after IsWorking()
+  // returned false (acquire).
+  TConversionOutcome FLastOutcome;
+  TRecordToMp4Thread* FWorkThread = nullptr;  // the worker started last; null after StopTask
+  std::vector<std::unique_ptr<TRecordToMp4Thread>> FWorkers;  // every worker not yet joined
+};
+
+// The program-wide conversion task, created by the program entry.
+extern TDmRecordToMP4* DmRecordToMP4;

@@ -1,0 +1,54 @@
+#include "conversion/URecordToMp4Task.h"
+
+#include <chrono>
+#include <thread>
+
+#include "conversion/URecordProbe.h"
+#include "support/uFunctionsLib.h"
+
+bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, const std::string& AOutFileName,
+                     std::atomic<int>& ACurTaskProgress, const std::atomic<bool>& ATerminated,
+                     TConversionOutcome* AOutcome) {
+  if (ATask.IsWorking()) ATask.StopTask();
+  ACurTaskProgress.store(0);
+  ATask.ResetWorkProgress();
+  const std::string mp4FileName = AOutFileName + ".mp4";
+  TConversionOutcome outcome;
+  outcome.OutFileName = mp4FileName;
+  outcome.Status = TConversionStatus::OpenFailed;
+
+  std::unique_ptr<TStream> record = TVyrRecordProbe::OpenVYRRecord(ASrcFileName);
+  if (!record) {
+    PrintDebugString("Open record failed: " + ASrcFileName);
+    ACurTaskProgress.store(101);
+    if (AOutcome) *AOutcome = outcome;
+    return false;
+  }
+  bool probed = false;
+  try {
+    TVyrRecordProbe probe;
+    probed = probe.GetVideoInfo(record.get());
+    if (probed) {
+      ATask.StartTask(static_cast<int32_t>(probe.FFrameWidth), static_cast<int32_t>(probe.FFrameHeight),
+                      static_cast<int32_t>(probe.FFrameRate), mp4FileName, record.get());
+      bool stopSent = false;
+      while (ATask.IsWorking()) {
+        if (ATerminated.load()) {
+          if (!stopSent) ATask.StopTask();
+          stopSent = true;
+        } else if (ACurTaskProgress.load() != ATask.WorkProgress()) {
+          ACurTaskProgress.store(ATask.WorkProgress());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(RecordToMp4PollMs));
+      }
+      outcome = ATask.LastOutcome();
+      PrintDebugString("Main Thread Finished write mp4: " + mp4FileName);
+    }
+  } catch (...) {
+    // The end mark below is set whatever happened.
+  }
+  ACurTaskProgress.store(101);
+  TVyrRecordProbe::CloseVYRRecord(record);
+  if (AOutcome) *AOutcome = outcome;
+  return probed;
+}
