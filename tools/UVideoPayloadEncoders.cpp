@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "conversion/UQorraLib.h"
 #include "conversion/URecordProbe.h"
 
 void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420) {
@@ -49,7 +50,7 @@ struct TPacketDeleter {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
-// One libavcodec encoder producing one packet per picture.
+// One libavcodec encoder (Motion JPEG, MPEG-4 part 2, H.265) producing one packet per picture.
 class TAvPayloadEncoder {
  public:
   bool Open(const TRecordingSpec& ASpec, int AWidth, int AHeight, std::string& AError) {
@@ -66,8 +67,6 @@ class TAvPayloadEncoder {
       codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     } else if (ASpec.VideoType == OmVideoType_H265) {
       codec = avcodec_find_encoder_by_name("libx265");
-    } else if (ASpec.VideoType == OmVideoType_H264) {
-      codec = avcodec_find_encoder_by_name("libx264");
     }
     if (!codec) {
       AError = "no encoder for video type " + std::to_string(ASpec.VideoType);
@@ -97,10 +96,6 @@ class TAvPayloadEncoder {
                   ":min-keyint=" + std::to_string(FKeyInterval) + ":scenecut=0:crf=16")
                      .c_str(),
                  0);
-    } else {
-      av_opt_set(c->priv_data, "preset", "veryfast", 0);
-      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:scenecut=0", 0);
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {
       AError = std::string("cannot open the encoder ") + codec->name;
@@ -165,6 +160,43 @@ class TAvPayloadEncoder {
   bool FFullRange = false;
 };
 
+// H.264 as the recorder's own encoder library makes it. Its set-up is fixed, so a key
+// frame is forced by opening the encoder anew, which starts with an IDR picture and its
+// parameter sets.
+class TQorraPayloadEncoder {
+ public:
+  bool Open(const TRecordingSpec& ASpec, int AWidth, int AHeight, std::string& AError) {
+    FWidth = AWidth;
+    FHeight = AHeight;
+    FFps = static_cast<int32_t>(ASpec.FrameRate ? ASpec.FrameRate : 25);
+    FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
+    if (!FEncoder.Valid() || !FEncoder.Open(AWidth, AHeight, FFps, X264_CSP_I420)) {
+      AError = "cannot open the H.264 encoder library";
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<uint8_t> Encode(uint32_t AIndex, bool& AKeyFrame) {
+    AKeyFrame = AIndex % FKeyInterval == 0;
+    if (AKeyFrame && AIndex > 0) {
+      FEncoder.Close();
+      FEncoder.Open(FWidth, FHeight, FFps, X264_CSP_I420);
+    }
+    DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
+    std::vector<uint8_t> out;
+    FEncoder.Encode(FPicture, out);
+    return out;
+  }
+
+ private:
+  TQorraPictureEncoder FEncoder;
+  std::vector<uint8_t> FPicture;
+  int FWidth = 0, FHeight = 0;
+  int32_t FFps = 25;
+  uint32_t FKeyInterval = 1;
+};
+
 }  // namespace
 
 TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::string& AError) {
@@ -173,6 +205,11 @@ TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::strin
   if (!TVyrRecordProbe::GetVideoWidthHeight(ASpec.VideoMode, w, h)) {
     AError = "unknown resolution code " + std::to_string(ASpec.VideoMode);
     return nullptr;
+  }
+  if (ASpec.VideoType == OmVideoType_H264) {
+    auto qorra = std::make_shared<TQorraPayloadEncoder>();
+    if (!qorra->Open(ASpec, static_cast<int>(w), static_cast<int>(h), AError)) return nullptr;
+    return [qorra](uint32_t AIndex, bool& AKeyFrame) { return qorra->Encode(AIndex, AKeyFrame); };
   }
   auto encoder = std::make_shared<TAvPayloadEncoder>();
   if (!encoder->Open(ASpec, static_cast<int>(w), static_cast<int>(h), AError)) return nullptr;
