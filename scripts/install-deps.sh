@@ -13,6 +13,8 @@ PACKAGES=(
   qt6-base-dev fonts-noto-cjk
   # tests and benchmarks: GoogleTest, Google Benchmark, independent judges of our output
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth
+  # benchmark scripts
+  bc time
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
 )

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# End-to-end benchmark: vyrconvert against the equivalent ffmpeg pipeline on the same
+# content, alternating runs, reporting wall time, the ratio (ours / ffmpeg; below 1 means
+# faster) and our peak memory.
+#   bench/bench_e2e.sh [SECONDS] [RUNS]      (default 60 s of recording, 3 runs each)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs="${1:-60}"; runs="${2:-3}"
+bin=build/bin
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+
+# Audio payloads of a recording as one raw G.711 / PCM stream, for ffmpeg's input.
+extract_audio() {
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read(); p = 0; out = bytearray()
+while p + 16 <= len(d):
+    cmd, ln = struct.unpack_from('<H', d, p + 6)[0], struct.unpack_from('<H', d, p + 14)[0]; p += 16
+    if cmd in (769, 770):
+        fl = struct.unpack_from('<I', d, p + 12)[0]; p += 24
+        if cmd == 770: out += d[p:p + fl]
+        p += fl
+    else:
+        p += ln
+open(sys.argv[2], 'wb').write(out)
+PY
+}
+
+now() { date +%s.%N; }
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+
+bench() {  # name video resolution x264-threads-note
+  local name=$1 video=$2 res=$3
+  local rec=$work/$name.vyr
+  $bin/vyrgen --out "$rec" --video "$video" --audio alaw --resolution "$res" --fps 25 --seconds "$secs"
+  $bin/vyrconvert -f raw -o "$work" "$rec" >/dev/null
+  extract_audio "$rec" "$work/$name.alaw"
+  local es; es=$(ls "$work/$name".H264 "$work/$name".MJPG "$work/$name".H265 2>/dev/null | head -1 || true)
+  local ours=() theirs=() theirs_mt=()
+  for ((i = 0; i < runs; i++)); do
+    t0=$(now); $bin/vyrconvert -o "$work/out" "$rec" >/dev/null; t1=$(now); ours+=("$(echo "$t1 - $t0" | bc)")
+    if [ "$video" = h264 ]; then
+      t0=$(now); ffmpeg -v error -y -f h264 -i "$es" -f alaw -ar 8000 -i "$work/$name.alaw" -c:v copy -c:a aac "$work/ff.mp4"; t1=$(now)
+    else
+      local fmt=mjpeg; [ "$video" = h265 ] && fmt=hevc
+      t0=$(now); ffmpeg -v error -y -threads 1 -f $fmt -i "$es" -f alaw -ar 8000 -i "$work/$name.alaw" -c:v libx264 \
+        -preset veryfast -tune zerolatency -profile:v baseline -crf 24 -threads 1 -c:a aac "$work/ff.mp4"; t1=$(now)
+      t2=$(now); ffmpeg -v error -y -f $fmt -i "$es" -f alaw -ar 8000 -i "$work/$name.alaw" -c:v libx264 \
+        -preset veryfast -tune zerolatency -profile:v baseline -crf 24 -threads 1 -c:a aac "$work/ff.mp4"; t3=$(now)
+      theirs_mt+=("$(echo "$t3 - $t2" | bc)")
+    fi
+    theirs+=("$(echo "$t1 - $t0" | bc)")
+  done
+  mkdir -p "$work/out"
+  local peak; peak=$(peak_kb $bin/vyrconvert -o "$work/out" "$rec")
+  local best_o best_t best_m="-"
+  best_o=$(printf '%s\n' "${ours[@]}" | sort -n | head -1)
+  best_t=$(printf '%s\n' "${theirs[@]}" | sort -n | head -1)
+  [ ${#theirs_mt[@]} -gt 0 ] && best_m=$(printf '%s\n' "${theirs_mt[@]}" | sort -n | head -1)
+  printf '| %-22s | %8.2f s | %8.2f s | %5.2f | %9s | %6d MB |\n' "$name" "$best_o" "$best_t" \
+    "$(echo "$best_o / $best_t" | bc -l)" "$best_m" "$((peak / 1024))"
+}
+
+mkdir -p "$work/out"
+echo "Recording length ${secs} s, best of ${runs} alternating runs, $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+echo "| recording              | vyrconvert | ffmpeg     | ratio | ffmpeg mt | our peak |"
+echo "|------------------------|------------|------------|-------|-----------|----------|"
+bench h264-1080p-alaw h264 4
+bench mjpeg-720p-alaw mjpeg 3
+bench h265-1080p-alaw h265 4
