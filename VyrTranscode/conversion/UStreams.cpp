@@ -9,6 +9,7 @@
 
 namespace {
 constexpr size_t ReadBufferSize = 64 * 1024;
+constexpr size_t SeekReadSize = 4 * 1024;
 constexpr size_t WriteBufferSize = 256 * 1024;
 
 int64_t ResolveSeek(int64_t AOffset, TSeekOrigin AOrigin, int64_t APosition, int64_t ASize) {
@@ -71,8 +72,11 @@ size_t TFileStream::Read(void* ABuffer, size_t ACount) {
       FPosition += static_cast<int64_t>(n);
       break;
     }
+    // After a seek out of the buffer (a walk stepping over a payload) only the next head
+    // is wanted: a small read; a stream read straight on gets the whole buffer.
     FBufferStart = pos;
-    FBufferLen = ReadAt(pos, FBuffer.data(), FBuffer.size());
+    FBufferLen = ReadAt(pos, FBuffer.data(), FSeekedAway ? SeekReadSize : FBuffer.size());
+    FSeekedAway = false;
     if (FBufferLen == 0) break;
   }
   return done;
@@ -81,6 +85,9 @@ size_t TFileStream::Read(void* ABuffer, size_t ACount) {
 int64_t TFileStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   int64_t target = ResolveSeek(AOffset, AOrigin, FPosition, FSize);
   if (target < 0) return -1;
+  // A jump far past the buffer (a large payload stepped over): the next refill is small.
+  FSeekedAway = target < FBufferStart ||
+                target >= FBufferStart + static_cast<int64_t>(FBufferLen) + static_cast<int64_t>(ReadBufferSize);
   FPosition = target;
   return FPosition;
 }

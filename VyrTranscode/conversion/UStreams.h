@@ -55,6 +55,7 @@ class TFileStream final : public TStream {
   std::vector<uint8_t> FBuffer;
   int64_t FBufferStart = 0;  // file offset of FBuffer[0]
   size_t FBufferLen = 0;     // valid bytes in FBuffer
+  bool FSeekedAway = false;  // the last seek jumped far from the buffer
 };
 
 // A read stream over bytes in memory that it does not own.
