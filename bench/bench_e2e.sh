@@ -56,7 +56,7 @@ bench() {  # name video resolution x264-threads-note
   local best_o best_t best_m="-"
   best_o=$(printf '%s\n' "${ours[@]}" | sort -n | head -1)
   best_t=$(printf '%s\n' "${theirs[@]}" | sort -n | head -1)
-  [ ${#theirs_mt[@]} -gt 0 ] && best_m=$(printf '%s\n' "${theirs_mt[@]}" | sort -n | head -1)
+  [ ${#theirs_mt[@]} -gt 0 ] && best_m=$(printf '%.2f s' "$(printf '%s\n' "${theirs_mt[@]}" | sort -n | head -1)")
   printf '| %-22s | %8.2f s | %8.2f s | %5.2f | %9s | %6d MB |\n' "$name" "$best_o" "$best_t" \
     "$(echo "$best_o / $best_t" | bc -l)" "$best_m" "$((peak / 1024))"
 }
