@@ -12,12 +12,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "conversion/UDmRecordToMP4.h"
-#include "support/UDmReadSysParamIni.h"
 #include "support/uMultiLanguage.h"
-#include "ui/UConversionBackend.h"
 #include "ui/UFileListModel.h"
 #include "ui/UFmVyrToMp4.h"
+#include "ui/UProgramModules.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -28,12 +26,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VyrTranscode"));
 
-  auto window = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
-  FmVyrToMp4 = window.get();
-  auto task = std::make_unique<TDmRecordToMP4>();
-  DmRecordToMP4 = task.get();
-  auto settings = std::make_unique<TDmReadSysParamIni>();
-  DmReadSysParamIni = settings.get();
+  TProgramModules modules;
+  TFmVyrToMp4* window = &modules.Window();
   window->show();
 
   QStringList files;
@@ -66,14 +60,5 @@ int main(int argc, char** argv) {
   });
   poll.start(10);
   app.exec();
-
-  window->ShutdownTasks();
-  FreeMultiLanguage();
-  DmReadSysParamIni = nullptr;
-  settings.reset();
-  DmRecordToMP4 = nullptr;
-  task.reset();
-  FmVyrToMp4 = nullptr;
-  window.reset();
-  return result;
+  return result;  // the modules are released in their order on the way out
 }

@@ -9,13 +9,11 @@
 #include <QApplication>
 #include <memory>
 
-#include "conversion/UDmRecordToMP4.h"
-#include "support/UDmReadSysParamIni.h"
 #include "support/uMultiLanguage.h"
-#include "ui/UConversionBackend.h"
 #include "ui/UFmVyrToMp4.h"
 #include "ui/UInstanceActivation.h"
 #include "ui/UInstanceLock.h"
+#include "ui/UProgramModules.h"
 #include "ui/UWindowMessage.h"
 
 int main(int argc, char** argv) {
@@ -34,26 +32,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("VyrTranscode"));
   QApplication::setQuitOnLastWindowClosed(true);
 
-  auto window = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
-  FmVyrToMp4 = window.get();
-  auto task = std::make_unique<TDmRecordToMP4>();
-  DmRecordToMP4 = task.get();
-  auto settings = std::make_unique<TDmReadSysParamIni>();
-  DmReadSysParamIni = settings.get();
+  TProgramModules modules;
+  TFmVyrToMp4* window = &modules.Window();
 
   // The lock is ours: sockets left by a killed instance may go, and ours take their place.
   window->StartMessageServers();
   window->show();
-  const int result = app.exec();
-
-  // Nothing may use the conversion task or the window after they are gone.
-  window->ShutdownTasks();
-  FreeMultiLanguage();
-  DmReadSysParamIni = nullptr;
-  settings.reset();
-  DmRecordToMP4 = nullptr;
-  task.reset();
-  FmVyrToMp4 = nullptr;
-  window.reset();
-  return result;
+  return app.exec();  // the modules are released in their order on the way out
 }

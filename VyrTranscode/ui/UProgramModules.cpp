@@ -1,0 +1,28 @@
+#include "ui/UProgramModules.h"
+
+#include "conversion/UDmRecordToMP4.h"
+#include "support/UDmReadSysParamIni.h"
+#include "support/uMultiLanguage.h"
+#include "ui/UConversionBackend.h"
+#include "ui/UFmVyrToMp4.h"
+
+TProgramModules::TProgramModules() {
+  FWindow = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
+  FmVyrToMp4 = FWindow.get();
+  FTask = std::make_unique<TDmRecordToMP4>();
+  DmRecordToMP4 = FTask.get();
+  FSettings = std::make_unique<TDmReadSysParamIni>();
+  DmReadSysParamIni = FSettings.get();
+}
+
+TProgramModules::~TProgramModules() {
+  // Nothing may use the conversion task or the window after they are gone.
+  FWindow->ShutdownTasks();
+  FreeMultiLanguage();
+  DmReadSysParamIni = nullptr;
+  FSettings.reset();
+  DmRecordToMP4 = nullptr;
+  FTask.reset();
+  FmVyrToMp4 = nullptr;
+  FWindow.reset();
+}
