@@ -13,8 +13,10 @@ extern "C" {
 
 namespace {
 
-// Everything a handle owns. The x264 encoder and the input picture's sample memory exist
-// between a successful open and the next close.
+// Everything a handle owns. The x264 encoder exists between a successful open and the next
+// close. The input picture owns no sample memory: its planes point into the caller's buffer
+// for the length of one encode call, since x264 copies every input picture into a frame of
+// its own before it returns.
 struct EncoderContext {
   x264_t* encoder = nullptr;
   std::unique_ptr<x264_picture_t> picIn;
@@ -47,22 +49,28 @@ int X264ColourSpace(uint8_t csp) {
 
 void CloseEncoder(EncoderContext& ctx) {
   if (ctx.encoder == nullptr) return;
-  x264_picture_clean(ctx.picIn.get());
   x264_encoder_close(ctx.encoder);
   ctx.encoder = nullptr;
 }
 
-// Copies the caller's picture into the encoder's input planes.
-void CopyPicture(EncoderContext& ctx, const uint8_t* data) {
+// Points the encoder's input planes at the caller's picture (no copy: x264 only reads it).
+void PointPicture(EncoderContext& ctx, const uint8_t* data) {
   x264_image_t& img = ctx.picIn->img;
+  uint8_t* base = const_cast<uint8_t*>(data);
   const size_t luma = static_cast<size_t>(ctx.lumaSize);
-  std::memcpy(img.plane[0], data, luma);
+  img.plane[0] = base;
+  img.i_stride[0] = ctx.width;
+  img.plane[1] = base + luma;
   if (ctx.interleavedChroma) {
     // Both chroma blocks follow the luma directly, as one interleaved plane.
-    std::memcpy(img.plane[1], data + luma, luma / 4 * 2);
+    img.i_plane = 2;
+    img.i_stride[1] = ctx.width;
+    img.plane[2] = nullptr;
   } else {
-    std::memcpy(img.plane[1], data + luma, luma / 4);
-    std::memcpy(img.plane[2], data + luma + luma / 4, luma / 4);
+    img.i_plane = 3;
+    img.i_stride[1] = ctx.width / 2;
+    img.plane[2] = base + luma + luma / 4;
+    img.i_stride[2] = ctx.width / 2;
   }
 }
 
@@ -127,11 +135,8 @@ QORRA_API int32_t QorraOpen(intptr_t handle, int32_t width, int32_t height, int3
   ctx.encoder = x264_encoder_open(&param);
   if (ctx.encoder == nullptr) return -1;
   x264_picture_init(ctx.picOut.get());
-  if (x264_picture_alloc(ctx.picIn.get(), x264Csp, param.i_width, param.i_height) < 0) {
-    x264_encoder_close(ctx.encoder);
-    ctx.encoder = nullptr;
-    return -1;
-  }
+  x264_picture_init(ctx.picIn.get());
+  ctx.picIn->img.i_csp = x264Csp;
   return 0;
 }
 
@@ -155,7 +160,7 @@ QORRA_API int32_t QorraEncode(intptr_t handle, const uint8_t* data, int32_t data
     if (ret <= 0) return ret;
   } else {
     if (dataLen < (ctx.lumaSize / 2) * 3) return QORRA_ERR_SHORT_INPUT;
-    CopyPicture(ctx, data);
+    PointPicture(ctx, data);
     ret = x264_encoder_encode(ctx.encoder, &nals, &nalCount, ctx.picIn.get(), ctx.picOut.get());
     if (ret < 0) return ret;
   }
