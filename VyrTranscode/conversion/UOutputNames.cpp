@@ -26,5 +26,10 @@ std::string DefaultOutputDir() { return GetHomeDir() + "/VyrRecord/"; }
 
 std::string MakeOutputFileName(const std::string& AOutDir, const std::string& sVYRFileName) {
   std::string dir = AOutDir.empty() ? DefaultOutputDir() : AOutDir;
-  return dir + sVYRFileName.substr(0, LengthWithoutLastChars(sVYRFileName, 4));
+  // The output always lands inside the folder: a folder stored without its separator
+  // (a hand-edited settings file) gets one, and of the name only its last part counts,
+  // so a name given with folders in it cannot climb out.
+  if (dir.back() != '/') dir += '/';
+  const std::string name = GetVYRFileShortName(sVYRFileName);
+  return dir + name.substr(0, LengthWithoutLastChars(name, 4));
 }

@@ -8,7 +8,8 @@
 std::string GetVYRFileShortName(const std::string& AFullName);
 
 // The output base name of a record file: AOutDir followed by sVYRFileName without its last
-// four characters (the ".vyr" extension). An empty AOutDir stands for the folder
+// four characters (the ".vyr" extension). The result is always inside AOutDir: a "/" is
+// added to a folder without one, and only the file name part of sVYRFileName is used. An empty AOutDir stands for the folder
 // "VyrRecord" in the user's home folder. The caller appends ".mp4" or the raw stream's
 // extension. Characters are counted as UTF-8 characters, so a name is never cut inside
 // one.
