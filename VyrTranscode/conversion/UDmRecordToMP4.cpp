@@ -56,30 +56,22 @@ TConversionOutcome OutcomeOf(const TMP4Maker& AMaker, const std::string& AOutFil
 
 }  // namespace
 
-void TRecordToMp4Thread::Execute() {
-  TDmRecordToMP4* task = FDmRecordToMP4;
-  if (!task) return;
-  if (!FSrcFile || FOutFileName.empty()) {
-    task->FLastOutcome = TConversionOutcome();
-    task->FLastOutcome.Status =
-        FOutFileName.empty() ? TConversionStatus::OutputFailed : TConversionStatus::OpenFailed;
-    task->FWorkProgress.store(-1, std::memory_order_relaxed);
-    task->FIsWorking.store(false, std::memory_order_release);
-    return;
-  }
-
+TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
+                                            const std::string& AOutFileName, const std::atomic<bool>* AAbort,
+                                            std::atomic<int32_t>* AProgress) {
+  auto aborted = [AAbort] { return AAbort && AAbort->load(); };
   TConversionOutcome outcome;
-  outcome.OutFileName = FOutFileName;
+  outcome.OutFileName = AOutFileName;
   outcome.Status = TConversionStatus::WriteFailed;
   try {
-    task->FWorkProgress.store(0, std::memory_order_relaxed);
+    if (AProgress) AProgress->store(0, std::memory_order_relaxed);
     std::unique_ptr<TMP4Maker> lMp4Maker(new TMP4Maker());
     std::unique_ptr<TVideoToX264> lVideoToX264;
     std::vector<uint8_t> lPayload;  // grows to the largest payload met, never shrinks
     std::vector<uint8_t> lX264Buff;
     try {
-      lMp4Maker->StartWrite(FFrameWidth, FFrameHeight, FFrameRate, FOutFileName);
-      TStream& src = *FSrcFile;
+      lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName);
+      TStream& src = ASource;
       src.Seek(0, TSeekOrigin::Begin);
       const int64_t fileSize = src.Size();
       uint8_t headBytes[OmHeadSize];
@@ -95,7 +87,7 @@ void TRecordToMp4Thread::Execute() {
       };
 
       // A writer without a file has nothing to write to: the walk is skipped.
-      while (lMp4Maker->HasFile() && !Terminated()) {
+      while (lMp4Maker->HasFile() && !aborted()) {
         bool endOfBlocks = true;
         if (src.Position() < fileSize && src.Read(headBytes, OmHeadSize) == OmHeadSize) {
           TOmHead lMsgHead = DecodeOmHead(headBytes);
@@ -114,7 +106,7 @@ void TRecordToMp4Thread::Execute() {
               } else {
                 if (!lVideoToX264) {
                   lVideoToX264.reset(new TVideoToX264());
-                  lVideoToX264->SetFPS(FFrameRate);
+                  lVideoToX264->SetFPS(AFrameRate);
                 }
                 if (lVideoToX264->TranscodeToX264(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
                                                   lVideoHead.byVideoType, lX264Buff) &&
@@ -146,7 +138,7 @@ void TRecordToMp4Thread::Execute() {
         if (!endOfBlocks) {
           int64_t pos = src.Position();
           if (pos > fileSize) pos = fileSize;
-          task->FWorkProgress.store(static_cast<int32_t>(pos * 100 / fileSize), std::memory_order_relaxed);
+          if (AProgress) AProgress->store(static_cast<int32_t>(pos * 100 / fileSize), std::memory_order_relaxed);
           continue;
         }
         // Drain: no further block (end of file, a short head, or a block cut short).
@@ -161,13 +153,29 @@ void TRecordToMp4Thread::Execute() {
     }
     // Clean-up on every way out of the walk.
     lMp4Maker->StopWrite();
-    outcome = OutcomeOf(*lMp4Maker, FOutFileName, Terminated(), FFrameRate);
+    outcome = OutcomeOf(*lMp4Maker, AOutFileName, aborted(), AFrameRate);
     lMp4Maker.reset();
     lVideoToX264.reset();
     lX264Buff.clear();
   } catch (...) {
-    // Even a failure of the clean-up itself ends the task as not working.
+    // Even a failure of the clean-up itself ends with an outcome.
   }
+  return outcome;
+}
+
+void TRecordToMp4Thread::Execute() {
+  TDmRecordToMP4* task = FDmRecordToMP4;
+  if (!task) return;
+  if (!FSrcFile || FOutFileName.empty()) {
+    task->FLastOutcome = TConversionOutcome();
+    task->FLastOutcome.Status =
+        FOutFileName.empty() ? TConversionStatus::OutputFailed : TConversionStatus::OpenFailed;
+    task->FWorkProgress.store(-1, std::memory_order_relaxed);
+    task->FIsWorking.store(false, std::memory_order_release);
+    return;
+  }
+  const TConversionOutcome outcome = ConvertRecordStreamToMp4(*FSrcFile, FFrameWidth, FFrameHeight, FFrameRate,
+                                                              FOutFileName, &FTerminated, &task->FWorkProgress);
   task->FLastOutcome = outcome;
   task->FWorkProgress.store(100, std::memory_order_relaxed);
   task->FIsWorking.store(false, std::memory_order_release);

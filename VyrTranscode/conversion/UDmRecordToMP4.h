@@ -16,6 +16,20 @@
 
 class TDmRecordToMP4;
 
+// One conversion as the worker runs it, over any record stream: creates the MP4 file
+// AOutFileName, walks ASource from offset 0 block by block and closes the file on every
+// way out. H.264 video goes to the MP4 writer unchanged, video of other codecs through a
+// transcoder made at the first such block and drained at the end, audio to the writer;
+// audio blocks of type 0 and blocks of other commands are stepped over. The walk ends at
+// the end of the stream, at a head with a wrong magic, at a block cut short, or before
+// the next block once AAbort (may be null) is set; a payload length is checked against
+// what the stream still holds before anything is allocated for it. AProgress (may be
+// null) receives position x 100 div size after each block. Never throws; the outcome
+// tells what was written (Stopped when AAbort ended the walk).
+TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
+                                            const std::string& AOutFileName, const std::atomic<bool>* AAbort = nullptr,
+                                            std::atomic<int32_t>* AProgress = nullptr);
+
 // The worker thread: walks the record file block by block. Created by StartTask, started
 // explicitly; its body polls the termination request once per block.
 class TRecordToMp4Thread {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sys/resource.h>
 #include <thread>
@@ -159,6 +160,35 @@ TEST_F(RecordToMp4Test, TranscodedCodecsAreDrainedAtTheEnd) {
     EXPECT_FALSE(info.Audio());
     EXPECT_EQ(DecodeErrors(Out() + ".mp4"), "") << type;
   }
+}
+
+TEST_F(RecordToMp4Test, StreamInMemoryConvertsAsTheFileDoes) {
+  // The worker's conversion over a stream in memory gives the same pictures and samples
+  // as the task body over the same bytes in a file, for a copied and a transcoded codec.
+  for (int type : {OmVideoType_H264, OmVideoType_MJPEG}) {
+    TVyrRecordBuilder b = Recording(type, 8, AUDIO_TYPE_G711U);
+    TRun fromFile = Convert(Save(b), Out());
+    ASSERT_EQ(fromFile.Outcome.Status, TConversionStatus::Converted) << type;
+    TMemoryStream stream(b.Bytes().data(), b.Size());
+    std::atomic<int32_t> progress{-1};
+    const std::string mem = FDir.File("mem.mp4");
+    TConversionOutcome o = ConvertRecordStreamToMp4(stream, 176, 144, 10, mem, nullptr, &progress);
+    EXPECT_EQ(o.Status, TConversionStatus::Converted) << type;
+    EXPECT_EQ(o.OutFileName, mem);
+    EXPECT_EQ(o.VideoFrames, fromFile.Outcome.VideoFrames) << type;
+    EXPECT_EQ(o.AudioFrames, fromFile.Outcome.AudioFrames) << type;
+    EXPECT_EQ(progress.load(), 100) << type;
+    EXPECT_EQ(VideoFrameHashes(mem), VideoFrameHashes(Out() + ".mp4")) << type;
+  }
+  // A stop asked before the start writes nothing, and the file is still closed properly.
+  TVyrRecordBuilder b = Recording(OmVideoType_H264, 4, AUDIO_TYPE_NONE);
+  TMemoryStream stream(b.Bytes().data(), b.Size());
+  std::atomic<bool> stop{true};
+  const std::string stopped = FDir.File("stopped.mp4");
+  TConversionOutcome o = ConvertRecordStreamToMp4(stream, 176, 144, 10, stopped, &stop);
+  EXPECT_EQ(o.Status, TConversionStatus::NothingWritten);
+  EXPECT_TRUE(std::filesystem::exists(stopped));
+  EXPECT_FALSE(std::filesystem::exists(stopped + ".part"));
 }
 
 TEST_F(RecordToMp4Test, BlocksThatCarryNothingAreSteppedOver) {

@@ -1,0 +1,128 @@
+// The conversion worker's whole walk over any bytes, as a conversion runs it: the probe
+// first (a file it rejects is not converted), then the conversion into an MP4 file in a
+// private folder that is removed after every input. H.264 video is copied; video of the
+// other codecs goes through the transcoder (decoder and encoder libraries).
+//
+// Checked for every input: the outcome agrees with what was written (a created file
+// that holds samples is "converted", one without is "nothing written"; a run that nobody
+// stopped never ends otherwise), the file is under its final name with no ".part" left,
+// and no single allocation is larger than the input plus the fixed room of the largest
+// picture the transcoder takes.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "FuzzMp4Keep.h"
+#include "conversion/UDmRecordToMP4.h"
+#include "conversion/URecordProbe.h"
+#include "conversion/UVideoToX264.h"
+#include "protocol/UOmCamProtocol.h"
+
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*)) __attribute__((weak));
+
+namespace {
+
+// Room that a conversion may take in one allocation whatever its input: the decode
+// buffer and the decoder's and encoder's pictures of the largest size it takes.
+constexpr size_t FixedRoom = 4 * TVideoToX264::YUV_BUFFER_SIZE;
+
+std::atomic<size_t> gAllocLimit{0};  // 0: not watching
+
+void WatchMalloc(const volatile void*, size_t ASize) {
+  const size_t limit = gAllocLimit.load(std::memory_order_relaxed);
+  if (limit != 0 && ASize > limit) __builtin_trap();
+}
+void WatchFree(const volatile void*) {}
+
+// Transcoded pictures are costly; past this many blocks of other codecs the input is cut,
+// so that one input stays well under a second.
+constexpr int MaxTranscodedBlocks = 24;
+
+// The length of the input's prefix that holds at most MaxTranscodedBlocks video blocks
+// of codecs other than H.264.
+size_t BoundedLength(const uint8_t* AData, size_t ASize) {
+  size_t at = 0;
+  int transcoded = 0;
+  while (ASize - at >= OmHeadSize + OmDataHeadSize) {
+    const TOmHead head = DecodeOmHead(AData + at);
+    if (head.INF != stHeadINF) break;
+    uint64_t next;
+    if (head.nCmd == OmCmdSendVideoData) {
+      const TOmVideoDataHead video = DecodeOmVideoHead(AData + at + OmHeadSize);
+      if (video.byVideoType != OmVideoType_H264 && ++transcoded > MaxTranscodedBlocks) return at;
+      next = at + OmHeadSize + OmDataHeadSize + static_cast<uint64_t>(video.dwFrameLength);
+    } else if (head.nCmd == OmCmdSendAudioData) {
+      const TOmAudioDataHead audio = DecodeOmAudioHead(AData + at + OmHeadSize);
+      next = at + OmHeadSize + OmDataHeadSize + static_cast<uint64_t>(audio.dwFrameLength);
+    } else {
+      next = at + OmHeadSize + head.length;
+    }
+    if (next >= ASize) break;
+    at = static_cast<size_t>(next);
+  }
+  return ASize;
+}
+
+// Made at the first input and removed at exit; never destroyed, so that the removal at
+// exit still has its name.
+const std::filesystem::path& PrivateFolder() {
+  static const std::filesystem::path* folder = [] {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vyr-fuzz-worker-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) std::abort();
+    auto* made = new std::filesystem::path(tmpl);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(PrivateFolder(), ec);
+    });
+    return made;
+  }();
+  return *folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+  static const bool hooked = [] {
+    if (__sanitizer_install_malloc_and_free_hooks) __sanitizer_install_malloc_and_free_hooks(WatchMalloc, WatchFree);
+    return true;
+  }();
+  (void)hooked;
+
+  const size_t size = BoundedLength(AData, ASize);
+  TMemoryStream stream(AData, size);
+  TVyrRecordProbe probe;
+  if (!probe.GetVideoInfo(&stream)) return 0;
+
+  const std::filesystem::path run = PrivateFolder() / "run";
+  std::error_code ec;
+  std::filesystem::create_directory(run, ec);
+  const std::string out = (run / "out.mp4").string();
+
+  gAllocLimit.store(FixedRoom + 2 * size, std::memory_order_relaxed);
+  std::atomic<int32_t> progress{-1};
+  const TConversionOutcome outcome =
+      ConvertRecordStreamToMp4(stream, static_cast<int32_t>(probe.FFrameWidth), static_cast<int32_t>(probe.FFrameHeight),
+                               static_cast<int32_t>(probe.FFrameRate), out, nullptr, &progress);
+  gAllocLimit.store(0, std::memory_order_relaxed);
+
+  const int64_t samples = outcome.VideoFrames + outcome.AudioFrames;
+  if (outcome.VideoFrames < 0 || outcome.AudioFrames < 0) __builtin_trap();
+  if (outcome.Status == TConversionStatus::Converted && samples == 0) __builtin_trap();
+  if (outcome.Status == TConversionStatus::NothingWritten && samples != 0) __builtin_trap();
+  if (outcome.Status != TConversionStatus::Converted && outcome.Status != TConversionStatus::NothingWritten)
+    __builtin_trap();
+  if (progress.load() < 0 || progress.load() > 100) __builtin_trap();
+  struct stat st;
+  if (stat(out.c_str(), &st) != 0) __builtin_trap();
+  if (stat((out + ".part").c_str(), &st) == 0) __builtin_trap();
+
+  KeepFuzzMp4(out, outcome.VideoFrames, outcome.AudioFrames, AData, size);
+  std::filesystem::remove_all(run, ec);
+  return 0;
+}
