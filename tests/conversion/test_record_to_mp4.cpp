@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
+#include "conversion/URecordProbe.h"
 #include "conversion/URecordToMp4Task.h"
 
 namespace {
@@ -170,9 +171,13 @@ TEST_F(RecordToMp4Test, StreamInMemoryConvertsAsTheFileDoes) {
     TRun fromFile = Convert(Save(b), Out());
     ASSERT_EQ(fromFile.Outcome.Status, TConversionStatus::Converted) << type;
     TMemoryStream stream(b.Bytes().data(), b.Size());
+    TVyrRecordProbe probe;  // as the task body does: the encoder takes the probed rate
+    ASSERT_TRUE(probe.GetVideoInfo(&stream));
     std::atomic<int32_t> progress{-1};
     const std::string mem = FDir.File("mem.mp4");
-    TConversionOutcome o = ConvertRecordStreamToMp4(stream, 176, 144, 10, mem, nullptr, &progress);
+    TConversionOutcome o =
+        ConvertRecordStreamToMp4(stream, static_cast<int32_t>(probe.FFrameWidth), static_cast<int32_t>(probe.FFrameHeight),
+                                 static_cast<int32_t>(probe.FFrameRate), mem, nullptr, &progress);
     EXPECT_EQ(o.Status, TConversionStatus::Converted) << type;
     EXPECT_EQ(o.OutFileName, mem);
     EXPECT_EQ(o.VideoFrames, fromFile.Outcome.VideoFrames) << type;
