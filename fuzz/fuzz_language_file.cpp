@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
 
   {
     TMultiLanguage engine(run.string(), confFile.string());
-    for (const char* key : {"Caption", "OpenFile", "", "Strings"}) engine.GetStrings(QString::fromLatin1(key));
+    const QString someKeys[] = {QString::fromLatin1("sTitleVYRToMP4"), QString::fromLatin1("Caption"), QString(),
+                                QString::fromLatin1("Strings")};
+    for (const QString& key : someKeys) engine.GetStrings(key);
     for (const auto& line : TIniFile::SectionValuesFromText(language, "Strings")) {
       engine.GetStrings(QString::fromStdString(line.first));
       break;
@@ -91,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         for (const std::string& s : TIniFile::SectionsFromText(conf)) sections += SameTextAscii(s, "Default");
         if (sections <= 1 && engine.GetDefaultLanguage() != choice) __builtin_trap();
       }
-      engine.GetStrings(QStringLiteral("Caption"));
+      engine.GetStrings(someKeys[0]);
     }
     engine.DoUpdateLanguage();
   }
