@@ -6,8 +6,9 @@
 // Checked for every input: the outcome agrees with what was written (a created file
 // that holds samples is "converted", one without is "nothing written"; a run that nobody
 // stopped never ends otherwise), the file is under its final name with no ".part" left,
-// and no single allocation is larger than the input plus the fixed room of the largest
-// picture the transcoder takes.
+// and no single allocation is larger than twice the input plus the fixed room of the
+// largest picture the transcoder takes (watched where a sanitizer runtime offers malloc
+// hooks: the fuzz build and the sanitizer builds of the regression runner).
 #include <sys/stat.h>
 
 #include <atomic>
