@@ -38,6 +38,19 @@ void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8
   }
 }
 
+void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitude,
+                     std::vector<uint8_t>& AI420) {
+  if (AAmplitude == 0) return;
+  const size_t luma = static_cast<size_t>(AWidth) * AHeight;
+  const uint32_t span = 2u * AAmplitude + 1;
+  uint32_t x = AIndex * 2654435761u + 977u;
+  for (size_t i = 0; i < luma && i < AI420.size(); ++i) {
+    x = x * 1664525u + 1013904223u;
+    int v = AI420[i] + static_cast<int>((x >> 16) % span) - AAmplitude;
+    AI420[i] = static_cast<uint8_t>(v < 16 ? 16 : v > 235 ? 235 : v);
+  }
+}
+
 namespace {
 
 struct TCodecContextDeleter {
@@ -57,6 +70,7 @@ class TAvPayloadEncoder {
     FWidth = AWidth;
     FHeight = AHeight;
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
+    FGrain = ASpec.Grain;
     const AVCodec* codec = nullptr;
     AVPixelFormat pix = AV_PIX_FMT_YUV420P;
     if (ASpec.VideoType == OmVideoType_MJPEG) {
@@ -115,6 +129,7 @@ class TAvPayloadEncoder {
 
   std::vector<uint8_t> Encode(uint32_t AIndex, bool& AKeyFrame) {
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
+    AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
     av_frame_make_writable(FFrame.get());
     const uint8_t* planes[3] = {FPicture.data(), FPicture.data() + static_cast<size_t>(FWidth) * FHeight,
                                 FPicture.data() + static_cast<size_t>(FWidth) * FHeight * 5 / 4};
@@ -157,6 +172,7 @@ class TAvPayloadEncoder {
   std::vector<uint8_t> FPicture;
   int FWidth = 0, FHeight = 0;
   uint32_t FKeyInterval = 1;
+  uint8_t FGrain = 0;
   bool FFullRange = false;
 };
 
@@ -170,6 +186,7 @@ class TQorraPayloadEncoder {
     FHeight = AHeight;
     FFps = static_cast<int32_t>(ASpec.FrameRate ? ASpec.FrameRate : 25);
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
+    FGrain = ASpec.Grain;
     if (!FEncoder.Valid() || !FEncoder.Open(AWidth, AHeight, FFps, X264_CSP_I420)) {
       AError = "cannot open the H.264 encoder library";
       return false;
@@ -184,6 +201,7 @@ class TQorraPayloadEncoder {
       FEncoder.Open(FWidth, FHeight, FFps, X264_CSP_I420);
     }
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
+    AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
     std::vector<uint8_t> out;
     FEncoder.Encode(FPicture, out);
     return out;
@@ -195,6 +213,7 @@ class TQorraPayloadEncoder {
   int FWidth = 0, FHeight = 0;
   int32_t FFps = 25;
   uint32_t FKeyInterval = 1;
+  uint8_t FGrain = 0;
 };
 
 }  // namespace

@@ -13,6 +13,11 @@
 // moving bars and a moving box, so every frame differs and errors show.
 void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420);
 
+// Adds noise of up to +-AAmplitude to the luma of an I420 picture, different for every
+// frame index and the same for the same index; values stay within 16..235.
+void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitude,
+                     std::vector<uint8_t>& AI420);
+
 // A payload source that encodes the test picture in ASpec.VideoType at the size of
 // ASpec.VideoMode. Empty function and a message in AError when the codec cannot be opened.
 TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::string& AError);

@@ -74,6 +74,12 @@ bool TVyrRecordBuilder::SaveToFile(const std::string& AFileName) const {
   return ok;
 }
 
+bool TVyrRecordBuilder::FlushTo(std::FILE* AFile) {
+  bool ok = FBytes.empty() || std::fwrite(FBytes.data(), 1, FBytes.size(), AFile) == FBytes.size();
+  FBytes.clear();
+  return ok;
+}
+
 std::vector<uint8_t> PatternBytes(size_t ASize, uint32_t ASeed) {
   std::vector<uint8_t> v(ASize);
   uint32_t x = ASeed * 2654435761u + 12345u;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ class TVyrRecordBuilder {
   // Offset where the next block will start.
   size_t Offset() const { return FBytes.size(); }
   bool SaveToFile(const std::string& AFileName) const;
+  // Appends the bytes added so far to AFile and forgets them; the blocks' serial numbers
+  // go on, so a long recording can be written piece by piece in constant memory.
+  bool FlushTo(std::FILE* AFile);
 
  private:
   void AddHead(uint16_t ACmd, uint16_t ALength, uint32_t AMagic);

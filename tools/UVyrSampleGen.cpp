@@ -72,8 +72,8 @@ TVideoPayloadSource PatternPayloadSource(const TRecordingSpec& ASpec, size_t APa
   };
 }
 
-void GenerateRecording(const TRecordingSpec& ASpec, const TVideoPayloadSource& AVideo,
-                       TVyrRecordBuilder& ABuilder) {
+bool GenerateRecording(const TRecordingSpec& ASpec, const TVideoPayloadSource& AVideo,
+                       TVyrRecordBuilder& ABuilder, const TFrameWrittenHook& AAfterFrame) {
   const uint32_t fps = ASpec.FrameRate ? ASpec.FrameRate : 25;
   const uint64_t startMs = static_cast<uint64_t>(ASpec.StartSecond) * 1000 + ASpec.StartMillisecond;
   const uint32_t audioBlockSamples = 160;  // 20 ms
@@ -93,16 +93,19 @@ void GenerateRecording(const TRecordingSpec& ASpec, const TVideoPayloadSource& A
       ABuilder.AddAudio(a, ToneAudioBlock(ASpec.AudioType, audioSample, audioBlockSamples));
       audioSample += audioBlockSamples;
     }
-    if (ASpec.VideoType < 0) continue;
-    bool key = false;
-    std::vector<uint8_t> payload = AVideo(i, key);
-    TVideoBlockSpec v;
-    v.VideoType = static_cast<uint8_t>(ASpec.VideoType);
-    v.VideoMode = ASpec.VideoMode;
-    v.FrameType = key ? OmFrameType_I : OmFrameType_P;
-    v.FrameID = i + 1;
-    v.SecTimeStamp = static_cast<uint32_t>(frameMs / 1000);
-    v.MiliTimeStamp = static_cast<uint16_t>(frameMs % 1000);
-    ABuilder.AddVideo(v, payload);
+    if (ASpec.VideoType >= 0) {
+      bool key = false;
+      std::vector<uint8_t> payload = AVideo(i, key);
+      TVideoBlockSpec v;
+      v.VideoType = static_cast<uint8_t>(ASpec.VideoType);
+      v.VideoMode = ASpec.VideoMode;
+      v.FrameType = key ? OmFrameType_I : OmFrameType_P;
+      v.FrameID = i + 1;
+      v.SecTimeStamp = static_cast<uint32_t>(frameMs / 1000);
+      v.MiliTimeStamp = static_cast<uint16_t>(frameMs % 1000);
+      ABuilder.AddVideo(v, payload);
+    }
+    if (AAfterFrame && !AAfterFrame(ABuilder)) return false;
   }
+  return true;
 }

@@ -19,6 +19,9 @@ struct TRecordingSpec {
   uint32_t StartSecond = 1700000000;  // the recorder's clock at the first frame
   uint32_t StartMillisecond = 0;      // 0: the recording starts on a whole second
   uint32_t KeyInterval = 50;          // frames between key frames
+  // Noise of up to +-Grain added to the test picture's luma, as a camera's sensor adds
+  // it: the encoders spend bits on it, so a larger grain makes a higher bit rate.
+  uint8_t Grain = 0;
 };
 
 // Produces the payload of frame AIndex (0-based) and tells whether it is a key frame.
@@ -31,5 +34,10 @@ TVideoPayloadSource PatternPayloadSource(const TRecordingSpec& ASpec, size_t APa
 // G.711 / PCM samples of a 440 Hz tone for the block starting at sample AFirstSample.
 std::vector<uint8_t> ToneAudioBlock(uint8_t AAudioType, uint64_t AFirstSample, uint32_t ASamples);
 
-void GenerateRecording(const TRecordingSpec& ASpec, const TVideoPayloadSource& AVideo,
-                       TVyrRecordBuilder& ABuilder);
+// Called after each frame's blocks (its audio, then its video) were added to the
+// builder; false stops the recording there (a write that failed).
+using TFrameWrittenHook = std::function<bool(TVyrRecordBuilder& ABuilder)>;
+
+// Adds the blocks of the whole recording to ABuilder. False when AAfterFrame stopped it.
+bool GenerateRecording(const TRecordingSpec& ASpec, const TVideoPayloadSource& AVideo,
+                       TVyrRecordBuilder& ABuilder, const TFrameWrittenHook& AAfterFrame = nullptr);

@@ -2,13 +2,21 @@
 //   vyrgen --samples DIR             the bundled sample recordings
 //   vyrgen --out FILE [--video h264|mpeg4|mjpeg|h265|none] [--audio alaw|ulaw|pcm|none]
 //          [--resolution N] [--fps N] [--seconds N] [--start-ms N] [--payload BYTES]
+//          [--repeat-seconds N] [--grain N]
 //   --payload BYTES writes recognisable bytes of that size instead of encoded video.
+//   --repeat-seconds N encodes about N seconds of video (whole key intervals) once and
+//   repeats it for the whole length, with frame numbers, time stamps and audio advancing:
+//   hours of recording in the time it takes to write them.
+//   --grain N adds noise of up to +-N to the pictures' luma (0..64): a higher bit rate,
+//   as a camera's sensor noise makes.
+// Files are written block by block; memory does not grow with the length.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 
 #include "UVideoPayloadEncoders.h"
+#include "UVyrLongRecording.h"
 #include "UVyrSampleGen.h"
 
 namespace {
@@ -32,9 +40,10 @@ bool ParseAudio(const std::string& s, uint8_t& a) {
   return true;
 }
 
-// APayload > 0: recognisable bytes of that size instead of real video.
-bool Write(const TRecordingSpec& ASpec, size_t APayload, const std::string& AFile) {
-  TVyrRecordBuilder b;
+// APayload > 0: recognisable bytes of that size instead of real video. ARepeatSeconds > 0:
+// that much video made once and repeated.
+bool Write(const TRecordingSpec& ASpec, size_t APayload, uint32_t ARepeatSeconds,
+           const std::string& AFile) {
   TVideoPayloadSource source;
   if (APayload > 0 || ASpec.VideoType < 0) {
     source = PatternPayloadSource(ASpec, APayload);
@@ -46,8 +55,9 @@ bool Write(const TRecordingSpec& ASpec, size_t APayload, const std::string& AFil
       return false;
     }
   }
-  GenerateRecording(ASpec, source, b);
-  if (!b.SaveToFile(AFile)) {
+  if (ARepeatSeconds > 0)
+    source = RepeatingPayloadSource(std::move(source), RepeatedStretchFrames(ASpec, ARepeatSeconds));
+  if (!WriteRecordingFile(ASpec, source, AFile)) {
     std::fprintf(stderr, "vyrgen: cannot write %s\n", AFile.c_str());
     return false;
   }
@@ -57,7 +67,8 @@ bool Write(const TRecordingSpec& ASpec, size_t APayload, const std::string& AFil
 int Usage() {
   std::fputs("usage: vyrgen --samples DIR\n"
              "       vyrgen --out FILE [--video h264|mpeg4|mjpeg|h265|none] [--audio alaw|ulaw|pcm|none]\n"
-             "              [--resolution N] [--fps N] [--seconds N] [--start-ms N] [--payload BYTES]\n",
+             "              [--resolution N] [--fps N] [--seconds N] [--start-ms N] [--payload BYTES]\n"
+             "              [--repeat-seconds N] [--grain N]\n",
              stderr);
   return 2;
 }
@@ -69,6 +80,7 @@ int main(int argc, char** argv) {
   std::string out, samples;
   size_t payload = 0;
   uint32_t seconds = 10;
+  uint32_t repeatSeconds = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -82,6 +94,11 @@ int main(int argc, char** argv) {
     else if (a == "--seconds") seconds = static_cast<uint32_t>(std::atoi(v.c_str()));
     else if (a == "--start-ms") spec.StartMillisecond = static_cast<uint32_t>(std::atoi(v.c_str()));
     else if (a == "--payload") payload = static_cast<size_t>(std::atol(v.c_str()));
+    else if (a == "--grain") {
+      const int grain = std::atoi(v.c_str());
+      if (grain < 0 || grain > 64) return Usage();
+      spec.Grain = static_cast<uint8_t>(grain);
+    } else if (a == "--repeat-seconds") repeatSeconds = static_cast<uint32_t>(std::atoi(v.c_str()));
     else return Usage();
   }
   if (spec.FrameRate == 0) spec.FrameRate = 25;
@@ -112,10 +129,10 @@ int main(int argc, char** argv) {
       one.StartMillisecond = s.StartMs;
       one.Frames = 10 * s.Fps;
       one.KeyInterval = 2 * s.Fps;
-      if (!Write(one, payload, samples + "/" + s.Name)) return 1;
+      if (!Write(one, payload, repeatSeconds, samples + "/" + s.Name)) return 1;
     }
     return 0;
   }
   if (out.empty()) return Usage();
-  return Write(spec, payload, out) ? 0 : 1;
+  return Write(spec, payload, repeatSeconds, out) ? 0 : 1;
 }
