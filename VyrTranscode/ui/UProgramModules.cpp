@@ -5,8 +5,11 @@
 #include "support/uMultiLanguage.h"
 #include "ui/UConversionBackend.h"
 #include "ui/UFmVyrToMp4.h"
+#include "ui/UMemoryPolicy.h"
 
 TProgramModules::TProgramModules() {
+  // Before any conversion thread exists: a long queue run keeps no memory of earlier files.
+  FixLargeBlockThreshold();
   FWindow = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
   FmVyrToMp4 = FWindow.get();
   FTask = std::make_unique<TDmRecordToMP4>();

@@ -1,7 +1,7 @@
-// The program-wide objects of the desktop program and their order of life: created as the
-// main window, the conversion task DmRecordToMP4, then the settings module
-// DmReadSysParamIni (which sets the debug-log level before any worker thread exists);
-// released as: running task threads stopped and joined, the language engine freed, then
+// The program-wide objects of the desktop program and their order of life: the allocator's
+// policy for large blocks fixed first (ui/UMemoryPolicy.h), then created as the main
+// window, the conversion task DmRecordToMP4, then the settings module DmReadSysParamIni
+// (which sets the debug-log level before any worker thread exists); released as: running task threads stopped and joined, the language engine freed, then
 // the settings module, the conversion task and the window. The program entry and the
 // screenshot tool both hold one.
 #pragma once
