@@ -133,7 +133,11 @@ QORRA_API int32_t QorraOpen(intptr_t handle, int32_t width, int32_t height, int3
   x264_param_apply_profile(&param, "baseline");
 
   ctx.encoder = x264_encoder_open(&param);
-  if (ctx.encoder == nullptr) return -1;
+  if (ctx.encoder == nullptr) {
+    // A refused open leaves the strings x264 allocated for the parameters with them.
+    x264_param_cleanup(&param);
+    return -1;
+  }
   x264_picture_init(ctx.picOut.get());
   x264_picture_init(ctx.picIn.get());
   ctx.picIn->img.i_csp = x264Csp;
