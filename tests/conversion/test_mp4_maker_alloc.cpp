@@ -28,6 +28,15 @@ void* operator new(size_t ASize) {
   return p;
 }
 void* operator new[](size_t ASize) { return operator new(ASize); }
+// The nothrow forms are counted too, and pair with the same free as the others (a runtime
+// that replaces them itself, as AddressSanitizer does, would otherwise see a mismatch).
+void* operator new(size_t ASize, const std::nothrow_t&) noexcept {
+  if (Counting.load(std::memory_order_relaxed)) Allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(ASize ? ASize : 1);
+}
+void* operator new[](size_t ASize, const std::nothrow_t& ATag) noexcept { return operator new(ASize, ATag); }
+void operator delete(void* APointer, const std::nothrow_t&) noexcept { std::free(APointer); }
+void operator delete[](void* APointer, const std::nothrow_t&) noexcept { std::free(APointer); }
 void operator delete(void* APointer) noexcept { std::free(APointer); }
 void operator delete[](void* APointer) noexcept { std::free(APointer); }
 void operator delete(void* APointer, size_t) noexcept { operator delete(APointer); }
