@@ -23,11 +23,11 @@ generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 jobs="$(nproc)"
 
-# The one leak suppression (libx265's own allocations), nothing else.
+# The suppressions cover libx265 only (its own leaks; races inside its thread pool), nothing else.
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:strict_init_order=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 export QT_QPA_PLATFORM=offscreen
 
 # -O1 and line tables only: reports still name file and line, and the build is a good deal
