@@ -110,6 +110,9 @@ QORRA_API int32_t QorraOpen(intptr_t handle, int32_t width, int32_t height, int3
                      : 0;
   const int x264Csp = X264ColourSpace(csp);
   if (x264Csp == X264_CSP_NONE || ctx.lumaSize == 0) return -1;
+  // Every colour space offered is 4:2:0, which needs even sizes. Refused here rather than by
+  // x264, whose refusal loses the copy of the parameters it made for itself.
+  if ((width % 2) != 0 || (height % 2) != 0) return -1;
   ctx.interleavedChroma = x264Csp == X264_CSP_NV12 || x264Csp == X264_CSP_NV21;
 
   x264_param_t& param = *ctx.param;
@@ -133,11 +136,7 @@ QORRA_API int32_t QorraOpen(intptr_t handle, int32_t width, int32_t height, int3
   x264_param_apply_profile(&param, "baseline");
 
   ctx.encoder = x264_encoder_open(&param);
-  if (ctx.encoder == nullptr) {
-    // A refused open leaves the strings x264 allocated for the parameters with them.
-    x264_param_cleanup(&param);
-    return -1;
-  }
+  if (ctx.encoder == nullptr) return -1;
   x264_picture_init(ctx.picOut.get());
   x264_picture_init(ctx.picIn.get());
   ctx.picIn->img.i_csp = x264Csp;
