@@ -17,26 +17,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "FuzzPrivateFolder.h"
 #include "support/UIniFile.h"
 #include "support/uMultiLanguage.h"
 
 namespace {
 
-// Made at the first input and removed at exit; never destroyed, so that the removal at
-// exit still has its name.
-const std::filesystem::path& PrivateFolder() {
-  static const std::filesystem::path* folder = [] {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vyr-fuzz-language-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
-    auto* made = new std::filesystem::path(tmpl);
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(PrivateFolder(), ec);
-    });
-    return made;
-  }();
-  return *folder;
-}
 
 void WriteText(const std::filesystem::path& AFile, const std::string& AText) {
   std::ofstream out(AFile, std::ios::binary | std::ios::trunc);
@@ -52,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const std::string language = split == std::string::npos ? std::string() : input.substr(split + 1);
   if (conf.find('/') != std::string::npos) return 0;
 
-  const std::filesystem::path run = PrivateFolder() / "run";
+  const std::filesystem::path run = FuzzPrivateFolder() / "run";
   const std::filesystem::path languageDir = run / "Language";
   std::error_code ec;
   std::filesystem::create_directories(languageDir, ec);

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "FuzzMp4Keep.h"
+#include "FuzzPrivateFolder.h"
 #include "conversion/UDmRecordToMP4.h"
 #include "conversion/URecordProbe.h"
 #include "conversion/UVideoToX264.h"
@@ -70,21 +71,6 @@ size_t BoundedLength(const uint8_t* AData, size_t ASize) {
   return ASize;
 }
 
-// Made at the first input and removed at exit; never destroyed, so that the removal at
-// exit still has its name.
-const std::filesystem::path& PrivateFolder() {
-  static const std::filesystem::path* folder = [] {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vyr-fuzz-worker-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
-    auto* made = new std::filesystem::path(tmpl);
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(PrivateFolder(), ec);
-    });
-    return made;
-  }();
-  return *folder;
-}
 
 }  // namespace
 
@@ -100,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   TVyrRecordProbe probe;
   if (!probe.GetVideoInfo(&stream)) return 0;
 
-  const std::filesystem::path run = PrivateFolder() / "run";
+  const std::filesystem::path run = FuzzPrivateFolder() / "run";
   std::error_code ec;
   std::filesystem::create_directory(run, ec);
   const std::string out = (run / "out.mp4").string();
