@@ -4,10 +4,11 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <unordered_map>
+#include <string_view>
 
 #include "support/UIniFile.h"
 #include "support/uFunctionsLib.h"
@@ -25,10 +26,17 @@ bool IsFile(const std::string& APath) {
   return !APath.empty() && std::filesystem::is_regular_file(APath, ec);
 }
 
-std::string AsciiLower(std::string AText) {
-  for (char& c : AText)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return AText;
+// Orders text as sections and keys match: ASCII letters without case, other bytes as
+// they are.
+int CompareNoCase(std::string_view A, std::string_view B) {
+  const size_t n = std::min(A.size(), B.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char a = static_cast<unsigned char>(A[i]), b = static_cast<unsigned char>(B[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return A.size() < B.size() ? -1 : (A.size() > B.size() ? 1 : 0);
 }
 
 // The prototype keeps one text per line: a line break inside a caption would end the
@@ -62,21 +70,73 @@ long long KeyNumber(const std::string& AKey) {
 
 // ---- Keys and sections -------------------------------------------------------------
 
-class TMultiLanguage::TSection {
+// The text of a language file, read once, and its key lines sorted by section and key
+// (without case). Of the lines of one key in sections of one name only the first in the
+// file is kept: the line a search through the file finds.
+class TMultiLanguage::TLanguageFile {
  public:
-  TSection() = default;
-  explicit TSection(const std::vector<std::pair<std::string, std::string>>& ALines) {
-    // The first line of a key counts, as a lookup in the file would find it.
-    for (const auto& line : ALines) FValues.emplace(AsciiLower(line.first), line.second);
+  TLanguageFile(std::string APath, std::string AText)
+      : FPath(std::move(APath)), FText(std::move(AText)) {
+    TIniFile::ForEachKeyLine(FText, [this](std::string_view ASection, std::string_view AKey,
+                                           std::string_view AValue) {
+      FEntries.push_back({Span(ASection), Span(AKey), Span(AValue)});
+    });
+    auto less = [this](const TEntry& A, const TEntry& B) { return Compare(A, B) < 0; };
+    auto same = [this](const TEntry& A, const TEntry& B) { return Compare(A, B) == 0; };
+    std::stable_sort(FEntries.begin(), FEntries.end(), less);
+    FEntries.erase(std::unique(FEntries.begin(), FEntries.end(), same), FEntries.end());
+    FEntries.shrink_to_fit();
   }
-  QString Value(const QString& AKey) const {
-    if (AKey.isEmpty()) return QString();
-    auto it = FValues.find(AsciiLower(AKey.toStdString()));
-    return it == FValues.end() ? QString() : QString::fromStdString(it->second);
+  static std::unique_ptr<TLanguageFile> Load(const std::string& APath) {
+    return std::make_unique<TLanguageFile>(APath, TIniFile(APath).ReadText());
+  }
+
+  const std::string& Path() const { return FPath; }
+  // The value of the key in the section; empty when there is no such line.
+  QString Value(std::string_view ASection, std::string_view AKey) const {
+    auto it = std::lower_bound(FEntries.begin(), FEntries.end(), 0,
+                               [&](const TEntry& AEntry, int) { return Compare(AEntry, ASection, AKey) < 0; });
+    if (it == FEntries.end() || Compare(*it, ASection, AKey) != 0) return QString();
+    const std::string_view value = View(it->Value);
+    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
   }
 
  private:
-  std::unordered_map<std::string, std::string> FValues;
+  // A part of the text; the INI layer reads at most 1 MiB, so 32 bits hold any offset.
+  struct TSpan {
+    uint32_t Begin, Size;
+  };
+  struct TEntry {
+    TSpan Section, Key, Value;
+  };
+  TSpan Span(std::string_view AView) const {
+    return {static_cast<uint32_t>(AView.data() - FText.data()), static_cast<uint32_t>(AView.size())};
+  }
+  std::string_view View(TSpan ASpan) const { return std::string_view(FText).substr(ASpan.Begin, ASpan.Size); }
+  int Compare(const TEntry& A, std::string_view ASection, std::string_view AKey) const {
+    const int c = CompareNoCase(View(A.Section), ASection);
+    return c != 0 ? c : CompareNoCase(View(A.Key), AKey);
+  }
+  int Compare(const TEntry& A, const TEntry& B) const { return Compare(A, View(B.Section), View(B.Key)); }
+
+  std::string FPath;
+  std::string FText;
+  std::vector<TEntry> FEntries;
+};
+
+// A form's section of the loaded language file.
+class TMultiLanguage::TSection {
+ public:
+  TSection() = default;
+  TSection(const TLanguageFile* AFile, std::string AName) : FFile(AFile), FName(std::move(AName)) {}
+  QString Value(const QString& AKey) const {
+    if (!FFile || AKey.isEmpty()) return QString();
+    return FFile->Value(FName, AKey.toStdString());
+  }
+
+ private:
+  const TLanguageFile* FFile = nullptr;
+  std::string FName;
 };
 
 class TMultiLanguage::TKeyPrefix {
@@ -140,7 +200,7 @@ TMultiLanguage::TMultiLanguage(const std::string& AInstallDir, const std::string
     FCharSet = 0;
   }
   if (IsFile(languageFile)) {
-    FCurrentLang = std::make_unique<TIniFile>(languageFile);
+    FCurrentLang = TLanguageFile::Load(languageFile);
     FInterfaceList = std::make_unique<std::vector<QPointer<QObject>>>();
   }
 }
@@ -163,13 +223,12 @@ std::string TMultiLanguage::GetLanguageFileIni(const std::string& AFileName) con
 }
 
 std::string TMultiLanguage::CurrentLanguageFile() const {
-  return FCurrentLang ? FCurrentLang->FileName() : std::string();
+  return FCurrentLang ? FCurrentLang->Path() : std::string();
 }
 
 QString TMultiLanguage::GetStrings(const QString& sIdent) const {
   if (!FCurrentLang) return QString();
-  return QString::fromStdString(
-      FCurrentLang->ReadString(SECTION_STRINGS, sIdent.toStdString(), ""));
+  return FCurrentLang->Value(SECTION_STRINGS, sIdent.toStdString());
 }
 
 void TMultiLanguage::GetLanguageList(QStringList& AList) const {
@@ -202,7 +261,7 @@ void TMultiLanguage::SetDefaultLanguage(int AValue) {
   const std::string languageFile =
       GetLanguageFileIni(conf.ReadString("LangFile", std::to_string(AValue), ""));
   // A missing file keeps the language loaded so far.
-  if (IsFile(languageFile)) FCurrentLang = std::make_unique<TIniFile>(languageFile);
+  if (IsFile(languageFile)) FCurrentLang = TLanguageFile::Load(languageFile);
 }
 
 // ---- Refresh list --------------------------------------------------------------------
@@ -241,7 +300,7 @@ void TMultiLanguage::UpdateLanguage(QWidget* AForm) {
   if (!FCurrentLang || !AForm) return;
   const QString name = ComponentName(AForm);
   const TSection section =
-      name.isEmpty() ? TSection() : TSection(FCurrentLang->ReadSectionValues(name.toStdString()));
+      name.isEmpty() ? TSection() : TSection(FCurrentLang.get(), name.toStdString());
   const TKeyPrefix prefix(!name.isEmpty());
 
   if (IsForm(AForm)) {

@@ -23,6 +23,11 @@
 // configuration; only SetDefaultLanguage writes it, only SaveFormLangPrototype writes
 // "Language/LangPrototype.ini". A write the INI layer refuses raises EIniWriteError.
 //
+// A language file is read once, when it is loaded (at most the INI layer's read limit),
+// and every lookup answers from what was read: the first line of a key in the first of
+// the sections of that name, as a search through the file would find it. The
+// configuration is read again at each request.
+//
 // The engine is used from the GUI thread only.
 #pragma once
 
@@ -108,7 +113,8 @@ class TMultiLanguage {
   bool HasInterfaceList() const { return FInterfaceList != nullptr; }
 
  private:
-  class TSection;    // a form's section: key=value lines, keys matched without case
+  class TLanguageFile;  // a loaded language file: its text and an index of its key lines
+  class TSection;       // a form's section of the loaded language file
   class TKeyPrefix;  // the frame prefix of a component's keys
 
   void LoadFontSettings(const TIniFile& AConf, int ALanguage);
@@ -144,7 +150,7 @@ class TMultiLanguage {
   QString FFontName;
   int FFontSize = 0;
   int FCharSet = 0;
-  std::unique_ptr<TIniFile> FCurrentLang;
+  std::unique_ptr<TLanguageFile> FCurrentLang;
   std::unique_ptr<std::vector<QPointer<QObject>>> FInterfaceList;
 };
 
