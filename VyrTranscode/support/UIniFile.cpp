@@ -200,23 +200,30 @@ std::string TIniFile::SetValueInText(const std::string& AText, const std::string
     }
     return true;
   });
-  std::string out = AText;
+  // The result is put together in one buffer of its final size.
+  std::string out;
+  const std::string_view text(AText);
   if (keyFound) {
-    out.replace(valueBegin, valueEnd - valueBegin, AValue);
+    out.reserve(AText.size() - (valueEnd - valueBegin) + AValue.size());
+    out.append(text.substr(0, valueBegin)).append(AValue).append(text.substr(valueEnd));
     return out;
   }
-  const std::string newLine = AKey + "=" + AValue + eol;
+  const size_t newLineSize = AKey.size() + 1 + AValue.size() + eol.size();
+  // A last line without a line ending gets one before anything is added after it.
+  const bool endLine = !AText.empty() && AText.back() != '\n';
   if (sectionFound) {
-    // A section header on the file's last line without a line ending gets one first.
-    if (insertAt == AText.size() && !AText.empty() && AText.back() != '\n') {
-      out += eol;
-      insertAt = out.size();
-    }
-    out.insert(insertAt, newLine);
+    const bool atEnd = insertAt == AText.size();
+    out.reserve(AText.size() + (atEnd && endLine ? eol.size() : 0) + newLineSize);
+    out.append(text.substr(0, insertAt));
+    if (atEnd && endLine) out.append(eol);
+    out.append(AKey).append("=").append(AValue).append(eol).append(text.substr(insertAt));
     return out;
   }
-  if (!out.empty() && out.back() != '\n') out += eol;
-  out += "[" + ASection + "]" + eol + newLine;
+  out.reserve(AText.size() + (endLine ? eol.size() : 0) + ASection.size() + 2 + eol.size() + newLineSize);
+  out.append(AText);
+  if (endLine) out.append(eol);
+  out.append("[").append(ASection).append("]").append(eol);
+  out.append(AKey).append("=").append(AValue).append(eol);
   return out;
 }
 

@@ -77,6 +77,9 @@ class TMultiLanguage::TLanguageFile {
  public:
   TLanguageFile(std::string APath, std::string AText)
       : FPath(std::move(APath)), FText(std::move(AText)) {
+    size_t lines = 0;
+    TIniFile::ForEachKeyLine(FText, [&lines](std::string_view, std::string_view, std::string_view) { ++lines; });
+    FEntries.reserve(lines);
     TIniFile::ForEachKeyLine(FText, [this](std::string_view ASection, std::string_view AKey,
                                            std::string_view AValue) {
       FEntries.push_back({Span(ASection), Span(AKey), Span(AValue)});
