@@ -2,13 +2,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "support/UIniFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   std::string text(reinterpret_cast<const char*>(AData), ASize);
   TIniFile::SectionsFromText(text);
-  TIniFile::SectionValuesFromText(text, "Strings");
+  TIniFile::IsUtf8Text(text);
+  // The key-line walk sees in a section what the section's listing holds, in order.
+  const auto strings = TIniFile::SectionValuesFromText(text, "Strings");
+  size_t next = 0;
+  TIniFile::ForEachKeyLine(text, [&](std::string_view ASection, std::string_view AKey, std::string_view AValue) {
+    if (!SameTextAscii(ASection, "Strings")) return;
+    if (next >= strings.size() || strings[next].first != AKey || strings[next].second != AValue) __builtin_trap();
+    ++next;
+  });
+  if (next != strings.size()) __builtin_trap();
   std::string edited = TIniFile::SetValueInText(text, "Section", "Key", "Value");
   bool found = false;
   // What was written reads back, whatever the text held before.

@@ -6,7 +6,8 @@
 // skipped, so that no name in it reaches outside the private folder.
 //
 // Checked: the language list never names more languages than the configuration lists,
-// and a language chosen within the configuration's count reads back as the default.
+// a language chosen within the configuration's count reads back as the default, and a
+// lookup in the loaded language answers what a search through the file finds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,9 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const QString someKeys[] = {QString::fromLatin1("sTitleVYRToMP4"), QString::fromLatin1("Caption"), QString(),
                                 QString::fromLatin1("Strings")};
     for (const QString& key : someKeys) engine.GetStrings(key);
-    for (const auto& line : TIniFile::SectionValuesFromText(language, "Strings")) {
-      engine.GetStrings(QString::fromStdString(line.first));
-      break;
+    // A lookup answers what a search through the file finds (a loaded language is this
+    // text, under whatever name was chosen), for keys that pass unchanged through Qt's text.
+    const auto strings = TIniFile::SectionValuesFromText(language, "Strings");
+    for (size_t i = 0; i < strings.size() && i < 8; ++i) {
+      const QString key = QString::fromStdString(strings[i].first);
+      if (key.toStdString() != strings[i].first || !engine.IsLanguageLoaded() || language.size() > IniReadLimit)
+        continue;
+      const QString expected = QString::fromStdString(TIniFile::ValueFromText(language, "Strings", strings[i].first, nullptr));
+      if (engine.GetStrings(key) != expected) __builtin_trap();
     }
     QStringList names;
     engine.GetLanguageList(names);

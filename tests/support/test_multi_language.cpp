@@ -17,9 +17,11 @@
 
 #include <csignal>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <type_traits>
 
+#include "AllocationMeter.h"
 #include "TestSupport.h"
 #include "support/UIniFile.h"
 #include "support/uFunctionsLib.h"
@@ -293,25 +295,108 @@ TEST_F(MultiLanguageTest, RefusedConfigurationWriteRaisesAndKeepsTheLanguage) {
   WriteLang("English.ini", "[Strings]\nsStop=Stop\n");
   WriteLang("Chinese.ini", "[Strings]\nsStop=停止转换\n");
   auto lang = Make();
-  ::chmod(ConfFile().c_str(), 0444);
-  // A user who may write read-only files (root) meets a full disk instead.
-  const bool readOnly = ::access(ConfFile().c_str(), W_OK) != 0;
-  std::unique_ptr<TFileSizeLimit> full;
-  if (!readOnly) full = std::make_unique<TFileSizeLimit>(8);
-  try {
-    lang->SetDefaultLanguage(1);
-    full.reset();
-    FAIL() << "no error raised";
-  } catch (const EIniWriteError& e) {
-    full.reset();
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + ConfFile());
+  // A read-only file (for every user, root included), then a full disk.
+  for (const char* refusal : {"read-only", "full disk"}) {
+    const bool readOnly = std::string(refusal) == "read-only";
+    ::chmod(ConfFile().c_str(), readOnly ? 0444 : 0644);
+    std::unique_ptr<TFileSizeLimit> full;
+    if (!readOnly) full = std::make_unique<TFileSizeLimit>(8);
+    try {
+      lang->SetDefaultLanguage(1);
+      full.reset();
+      ADD_FAILURE() << "no error raised: " << refusal;
+    } catch (const EIniWriteError& e) {
+      full.reset();
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + ConfFile()) << refusal;
+    }
+    EXPECT_EQ(lang->GetStrings("sStop"), "停止转换") << refusal;
+    EXPECT_EQ(lang->DefaultLang(), 2) << refusal;
+    EXPECT_EQ(lang->FontSize(), 12) << refusal;
+    EXPECT_EQ(ReadFileBytes(ConfFile()), THREE_LANGUAGES) << refusal;
   }
+}
+
+TEST_F(MultiLanguageTest, ConfigurationLargerThan1MiBIsReadInPartAndNeverWritten) {
+  const std::string text = std::string(THREE_LANGUAGES) + std::string(IniReadLimit, '\n') + "[Late]\nx=1\n";
+  WriteConf(text);
+  WriteLang("Chinese.ini", "[Strings]\nsStop=停止转换\n");
+  auto lang = Make();
   EXPECT_EQ(lang->GetStrings("sStop"), "停止转换");
+  EXPECT_EQ(lang->GetDefaultLanguage(), 2);
+  QStringList names;
+  lang->GetLanguageList(names);
+  EXPECT_EQ(names.size(), 3);
+  EXPECT_THROW(lang->SetDefaultLanguage(1), EIniWriteError);
+  EXPECT_EQ(ReadFileBytes(ConfFile()), text);
   EXPECT_EQ(lang->DefaultLang(), 2);
-  EXPECT_EQ(lang->FontSize(), 12);
-  if (readOnly) {
-    EXPECT_EQ(ReadFileBytes(ConfFile()), THREE_LANGUAGES);
+}
+
+TEST_F(MultiLanguageTest, LanguageFileIsReadOnceAndLookupsAnswerAsTheFileWould) {
+  // Keys in several sections of one name, keys that differ in case only, empty values and
+  // keys, blanks, comments, lines before any section and a byte order mark.
+  const std::string text =
+      "\xEF\xBB\xBFsBefore=outside\n"
+      "[Strings]\r\n"
+      "sStop = 停止转换 \r\n"
+      "SSTOP=second of a key\r\n"
+      "; sComment=no\r\n"
+      "sEmpty=\r\n"
+      "=empty key\r\n"
+      "[FmTest]\n"
+      "Caption=Test Window\n"
+      "btnGo.Caption=Go\n"
+      "[strings]\n"
+      "sLater=in the second Strings section\n"
+      "sstop=third of a key\n"
+      "[ Strings ]\n"
+      "sBlank=section name with blanks\n"
+      "[FMTEST]\n"
+      "btnGo.Caption=second section of the form\n"
+      "lblA.Caption=A\n";
+  WriteLang("English.ini", text);
+  auto lang = Make();
+  const char* const keys[] = {"sStop", "sstop", "SSTOP", "sComment", "; sComment", "sEmpty", "",
+                              "sLater", "sBlank", "sBefore", "sMissing", " sStop", "Caption"};
+  std::vector<QString> answers;
+  for (const char* key : keys) {
+    bool found = false;
+    const std::string inFile = TIniFile::ValueFromText(text, "Strings", key, &found);
+    answers.push_back(lang->GetStrings(key));
+    EXPECT_EQ(answers.back().toStdString(), inFile) << key;
   }
+  EXPECT_EQ(answers[0], "停止转换");
+  EXPECT_EQ(answers[6], "empty key");
+  EXPECT_EQ(answers[7], "in the second Strings section");
+  EXPECT_EQ(answers[8], "section name with blanks");
+
+  // The file is not read again: changed and then gone, it still answers the same.
+  WriteLang("English.ini", "[Strings]\nsStop=changed\n");
+  ::unlink((LangDir() + "/English.ini").c_str());
+  for (size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(lang->GetStrings(keys[i]), answers[i]) << keys[i];
+  QWidget form;
+  form.setObjectName("FmTest");
+  auto* go = Named<QPushButton>(&form, "btnGo", "old");
+  auto* label = Named<QLabel>(&form, "lblA", "old");
+  lang->UpdateLanguage(&form);
+  EXPECT_EQ(form.windowTitle(), "Test Window");
+  EXPECT_EQ(go->text(), "Go");
+  EXPECT_EQ(label->text(), "A");
+}
+
+TEST_F(MultiLanguageTest, HugeLanguageFileCostsTheMemoryOfItsFirstMiB) {
+  // Numbered keys up to just past 1 MiB, then a hole up to 100 MB.
+  std::string text = "[Strings]\n";
+  int keys = 0;
+  while (text.size() < IniReadLimit + 4096) text += "sKey" + std::to_string(keys++) + "=Text of a key\n";
+  WriteLang("English.ini", text);
+  ASSERT_EQ(::truncate((LangDir() + "/English.ini").c_str(), 100'000'000), 0);
+  TAllocationMeter meter;
+  auto lang = Make();
+  EXPECT_EQ(lang->GetStrings("sKey0"), "Text of a key");
+  EXPECT_EQ(lang->GetStrings("sKey1000"), "Text of a key");
+  EXPECT_EQ(lang->GetStrings("sKey" + QString::number(keys - 1)), "");  // beyond the first MiB
+  for (int i = 0; i < 2000; ++i) lang->GetStrings("sKey" + QString::number(i));
+  EXPECT_LT(meter.PeakBytes(), 4 * IniReadLimit);
 }
 
 TEST_F(MultiLanguageTest, LanguageListAppendsNamesInOrderAndSkipsEmptyOnes) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "TestSupport.h"
 #include "support/UDmReadSysParamIni.h"
@@ -104,4 +107,77 @@ TEST_F(SettingsTest, RefusedWriteRaisesWithThePath) {
   } catch (const EIniWriteError& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + SettingsFile());
   }
+}
+
+TEST_F(SettingsTest, RecordPathWriteKeepsTheCompanionsFileWhole) {
+  const std::string text = "[Player]\nVolume=80\n[RecordBrowerParam]\nDireRecordPath=/old/\n";
+  std::string expected = text;
+  expected.replace(expected.find("/old/"), 5, "/new/");
+  const std::string companion = FAppData.Path() + "/companion.ini";
+  struct Case {
+    const char* Name;
+    std::function<void()> Make;
+    std::string Holder;    // the file that holds the settings
+    bool Written;
+    const char* ReadBack;  // "DireRecordPath" afterwards
+  } const cases[] = {
+      {"a link to the companion's file",
+       [&] {
+         WriteFileBytes(companion, text);
+         ::symlink(companion.c_str(), SettingsFile().c_str());
+       },
+       companion, true, "/new/"},
+      {"read-only",
+       [&] {
+         WriteSettings(text);
+         ::chmod(SettingsFile().c_str(), 0444);
+       },
+       SettingsFile(), false, "/old/"},
+      {"larger than 1 MiB",
+       [&] { WriteSettings(text + std::string(IniReadLimit, '\n')); },
+       SettingsFile(), false, "/old/"},  // read from its first MiB
+      {"UTF-16",
+       [&] {
+         std::string utf16 = "\xFF\xFE";
+         for (char c : text) utf16 += std::string{c, '\0'};
+         WriteSettings(utf16);
+       },
+       SettingsFile(), false, ""},  // no key this layer can read
+  };
+  for (const Case& c : cases) {
+    ::mkdir(Folder().c_str(), 0755);
+    ::unlink(SettingsFile().c_str());
+    ::unlink(companion.c_str());
+    c.Make();
+    const std::string before = ReadFileBytes(c.Holder);
+    TDmReadSysParamIni settings;
+    ASSERT_TRUE(settings.IsOpen()) << c.Name;
+    std::string message;
+    try {
+      settings.SetRecordPath("/new/");
+    } catch (const EIniWriteError& e) {
+      message = e.what();
+    }
+    if (c.Written) {
+      EXPECT_EQ(message, "") << c.Name;
+      EXPECT_EQ(ReadFileBytes(c.Holder), expected) << c.Name;
+      struct stat st {};
+      EXPECT_TRUE(::lstat(SettingsFile().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << c.Name;
+    } else {
+      EXPECT_EQ(message, "Unable to write to " + SettingsFile()) << c.Name;
+      EXPECT_EQ(ReadFileBytes(c.Holder), before) << c.Name;
+    }
+    std::string path;
+    settings.GetRecordPath(path);
+    EXPECT_EQ(path, c.ReadBack) << c.Name;
+  }
+}
+
+TEST_F(SettingsTest, SettingsFileThatIsAFifoIsNotWaitedFor) {
+  ::mkdir(Folder().c_str(), 0755);
+  ASSERT_EQ(::mkfifo(SettingsFile().c_str(), 0644), 0);
+  TDmReadSysParamIni settings;
+  EXPECT_FALSE(settings.IsOpen());
+  EXPECT_EQ(GetRunLogLevel(), 0);
+  EXPECT_TRUE(settings.SetRecordPath("/out/"));
 }
