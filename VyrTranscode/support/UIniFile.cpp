@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -356,7 +357,7 @@ std::string RandomHex() {
   unsigned char bytes[6];
   if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     // Without the random source: time, process and a counter still make a fresh name.
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     const auto t = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     const unsigned long long mix = t ^ (static_cast<unsigned long long>(::getpid()) << 20) ^ ++counter;
@@ -477,7 +478,7 @@ TReplaceResult ReplaceByRename(const TIniWrite& AWrite, int AFolder, const std::
 
 }  // namespace
 
-std::string TIniFile::LoadText() const {
+std::string TIniFile::ReadText() const {
   // Looked at before it is opened, so that no device is opened; the open does not wait
   // for a FIFO's writer, and what was opened is checked again.
   struct stat st {};
@@ -501,12 +502,10 @@ std::string TIniFile::LoadText() const {
   return text;
 }
 
-std::string TIniFile::ReadText() const { return LoadText(); }
-
 std::string TIniFile::ReadString(const std::string& ASection, const std::string& AKey,
                                  const std::string& ADefault) const {
   bool found = false;
-  std::string v = ValueFromText(LoadText(), ASection, AKey, &found);
+  std::string v = ValueFromText(ReadText(), ASection, AKey, &found);
   return found ? v : ADefault;
 }
 
@@ -607,7 +606,7 @@ void TIniFile::WriteInteger(const std::string& ASection, const std::string& AKey
 
 bool TIniFile::SectionExists(const std::string& ASection) const {
   bool found = false;
-  const std::string text = LoadText();
+  const std::string text = ReadText();
   ForEachLine(text, [&](const TLine& ALine) {
     const TParsedLine p = ParseLine(text, ALine);
     found = p.Kind == TLineKind::Section && SameTextAscii(p.Name, ASection);
@@ -618,7 +617,7 @@ bool TIniFile::SectionExists(const std::string& ASection) const {
 
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(
     const std::string& ASection) const {
-  return SectionValuesFromText(LoadText(), ASection);
+  return SectionValuesFromText(ReadText(), ASection);
 }
 
-std::vector<std::string> TIniFile::ReadSections() const { return SectionsFromText(LoadText()); }
+std::vector<std::string> TIniFile::ReadSections() const { return SectionsFromText(ReadText()); }

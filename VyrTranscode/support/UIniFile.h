@@ -87,7 +87,6 @@ class TIniFile {
   static bool IsUtf8Text(std::string_view AText);
 
  private:
-  std::string LoadText() const;
   std::string FFileName;
 };
 
