@@ -15,7 +15,8 @@ const std::string& FuzzKeepFolder() {
 void KeepFuzzMp4(const std::string& AMp4File, int64_t AVideoSamples, int64_t AAudioSamples, const uint8_t* AData,
                  size_t ASize) {
   const std::string& folder = FuzzKeepFolder();
-  if (folder.empty()) return;
+  std::error_code exists;
+  if (folder.empty() || !std::filesystem::exists(AMp4File, exists)) return;  // an empty MP4 is not kept
   static int counter = 0;
   const std::string base = folder + "/" + std::to_string(++counter);
   std::error_code ec;

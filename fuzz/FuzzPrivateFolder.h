@@ -3,5 +3,6 @@
 
 #include <filesystem>
 
-// Made at the first call and removed with its contents when the process exits.
+// Made at the first call (in /dev/shm where it can be) and removed with its contents when
+// the process exits.
 const std::filesystem::path& FuzzPrivateFolder();

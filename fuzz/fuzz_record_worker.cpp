@@ -5,8 +5,8 @@
 //
 // Checked for every input: the outcome agrees with what was written (a created file
 // that holds samples is "converted", one without is "nothing written"; a run that nobody
-// stopped never ends otherwise), the file is under its final name with no ".part" left,
-// and no single allocation is larger than twice the input plus the fixed room of the
+// stopped never ends otherwise), a file with samples is under its final name, one without
+// is not kept, no ".part" is left, and no single allocation is larger than twice the input plus the fixed room of the
 // largest picture the transcoder takes (watched where a sanitizer runtime offers malloc
 // hooks: the fuzz build and the sanitizer builds of the regression runner).
 #include <sys/stat.h>
@@ -105,8 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (outcome.Status != TConversionStatus::Converted && outcome.Status != TConversionStatus::NothingWritten)
     __builtin_trap();
   if (progress.load() < 0 || progress.load() > 100) __builtin_trap();
+  // A file that holds something is under its final name; one that would hold nothing is not
+  // kept; no work file stays behind.
   struct stat st;
-  if (stat(out.c_str(), &st) != 0) __builtin_trap();
+  if ((stat(out.c_str(), &st) == 0) != (samples > 0)) __builtin_trap();
   if (stat((out + ".part").c_str(), &st) == 0) __builtin_trap();
 
   KeepFuzzMp4(out, outcome.VideoFrames, outcome.AudioFrames, AData, size);

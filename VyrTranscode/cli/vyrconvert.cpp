@@ -1,6 +1,5 @@
 // vyrconvert: converts record files to MP4 or to their raw video stream, or probes them.
 #include <atomic>
-#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "cli/UCommandLine.h"
 #include "cli/UProgressDisplay.h"
+#include "cli/UTerminalText.h"
 #include "conversion/UOutputNames.h"
 #include "conversion/URawExport.h"
 #include "conversion/URecordProbe.h"
@@ -35,10 +35,9 @@ void InstallInterruptHandler() {
   ::sigaction(SIGTERM, &sa, nullptr);
 }
 
-std::string LowerAscii(std::string AText) {
-  for (char& c : AText) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return AText;
-}
+// Names as the terminal shows them: control characters (C0, DEL and C1) escaped, so a
+// hostile file name can neither forge lines nor drive the terminal.
+std::string Shown(const std::string& AName) { return EscapeControlCharacters(AName); }
 
 constexpr int DisplayIntervalMs = 100;
 
@@ -55,8 +54,85 @@ double RecordingSeconds(const std::string& AFileName) {
   TVyrRecordProbe probe;
   probe.GetVideoInfo(stream.get());
   if (probe.FVideoEncType == 255)
-    std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", AFileName.c_str());
+    std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", Shown(AFileName).c_str());
   return static_cast<double>(probe.FFrameCount) / (probe.FFrameRate ? probe.FFrameRate : 25);
+}
+
+// The output file of a recording: the base name and ".mp4", or the raw stream's extension,
+// which a heads-only probe tells. Empty when the recording cannot be opened (it fails
+// later with its own message).
+std::string PlannedOutputName(const std::string& AFile, const std::string& ABase, bool AMp4) {
+  if (AMp4) return ABase + ".mp4";
+  std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(AFile);
+  if (!stream) return std::string();
+  TVyrRecordProbe probe;
+  probe.GetVideoInfo(stream.get());
+  return ABase + GetRawStreamExtension(probe.FVideoEncType);
+}
+
+// Prints the result of one file; false when it failed.
+bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome, bool AMp4, double AWall) {
+  const std::string file = Shown(AFile);
+  const std::string out = Shown(AOutcome.OutFileName);
+  const std::string why = AOutcome.Message.empty() ? std::string() : ": " + AOutcome.Message;
+  bool ok = false;
+  switch (AOutcome.Status) {
+    case TConversionStatus::Converted:
+      ok = true;
+      if (AMp4) {
+        struct stat st {};
+        ::stat(AOutcome.OutFileName.c_str(), &st);
+        std::printf("%s -> %s: %lld pictures, %lld audio frames, %.1f s, %s, %s real time\n", file.c_str(),
+                    out.c_str(), static_cast<long long>(AOutcome.VideoFrames),
+                    static_cast<long long>(AOutcome.AudioFrames), AOutcome.Duration,
+                    FormatSize(static_cast<int64_t>(st.st_size)).c_str(),
+                    TProgressDisplay::FormatSpeed(AOutcome.Duration, AWall).c_str());
+      } else {
+        std::printf("%s -> %s: %lld video frames, %lld bytes\n", file.c_str(), out.c_str(),
+                    static_cast<long long>(AOutcome.VideoFrames), static_cast<long long>(AOutcome.BytesWritten));
+      }
+      break;
+    case TConversionStatus::Stopped: {
+      ok = true;
+      // A stopped output that did not replace an existing file of its name keeps its work name.
+      const std::string kept = Shown(AOutcome.KeptFileName.empty() ? AOutcome.OutFileName : AOutcome.KeptFileName);
+      if (AMp4) {
+        std::printf("%s -> %s: stopped, %lld pictures, %lld audio frames, %.1f s kept\n", file.c_str(), kept.c_str(),
+                    static_cast<long long>(AOutcome.VideoFrames), static_cast<long long>(AOutcome.AudioFrames),
+                    AOutcome.Duration);
+        break;
+      }
+      std::fprintf(stderr, "vyrconvert: %s: interrupted; %s holds %lld bytes\n", file.c_str(), kept.c_str(),
+                   static_cast<long long>(AOutcome.BytesWritten));
+      break;
+    }
+    case TConversionStatus::NothingWritten:
+      if (AMp4)
+        std::fprintf(stderr, "vyrconvert: %s: holds nothing to convert (no file written)\n", file.c_str());
+      else
+        std::fprintf(stderr, "vyrconvert: %s: holds no video (%s is empty)\n", file.c_str(), out.c_str());
+      break;
+    case TConversionStatus::OpenFailed:
+      std::fprintf(stderr, "vyrconvert: %s: cannot open the recording%s\n", file.c_str(), Shown(why).c_str());
+      break;
+    case TConversionStatus::OutputFailed:
+      std::fprintf(stderr, "vyrconvert: %s: cannot create the output file %s%s\n", file.c_str(), out.c_str(),
+                   Shown(why).c_str());
+      break;
+    case TConversionStatus::WriteFailed:
+      std::fprintf(stderr, "vyrconvert: %s: writing %s failed (disk full or I/O error)%s\n", file.c_str(),
+                   out.c_str(), Shown(why).c_str());
+      break;
+    case TConversionStatus::OutOfMemory:
+    case TConversionStatus::Failed:
+    case TConversionStatus::NotRun:
+      std::fprintf(stderr, "vyrconvert: %s: %s%s\n", file.c_str(), DescribeConversionStatus(AOutcome.Status),
+                   Shown(why).c_str());
+      break;
+  }
+  if (ok && !AOutcome.Warning.empty())
+    std::fprintf(stderr, "vyrconvert: %s: warning: %s\n", file.c_str(), AOutcome.Warning.c_str());
+  return ok;
 }
 
 // Converts each file in turn, to MP4 or to its raw stream, on a task thread running the
@@ -67,33 +143,35 @@ int RunConversions(const TCommandLineOptions& AOptions) {
   TDmRecordToMP4 task;
   TProgressDisplay display(stderr);
   int status = 0;
-  std::vector<std::string> seenNames, seenFiles;
-  for (const std::string& file : AOptions.Files) {
-    if (Interrupted.load()) break;
-    const std::string shortName = GetVYRFileShortName(file);
-    const std::string key = LowerAscii(shortName);
-    bool duplicate = false;
-    for (size_t i = 0; i < seenNames.size() && !duplicate; ++i) {
-      if (seenNames[i] == key) {
-        std::fprintf(stderr,
-                     "vyrconvert: %s: refused, the file name is the same as that of %s (its output would "
-                     "overwrite the other's)\n",
-                     file.c_str(), seenFiles[i].c_str());
-        duplicate = true;
-      }
-    }
-    if (duplicate) {
-      status = 1;
-      continue;
-    }
-    seenNames.push_back(key);
-    seenFiles.push_back(file);
 
+  // Outputs whose names would be the same on a file system that ignores case would replace
+  // each other: the later file is refused before anything is written.
+  const size_t count = AOptions.Files.size();
+  std::vector<std::string> bases(count), planned(count);
+  std::vector<bool> refused(count, false);
+  for (size_t i = 0; i < count && !Interrupted.load(); ++i) {
+    bases[i] = MakeOutputFileName(AOptions.OutDir, GetVYRFileShortName(AOptions.Files[i]));
+    planned[i] = PlannedOutputName(AOptions.Files[i], bases[i], mp4);
+    for (size_t j = 0; j < i && !planned[i].empty(); ++j) {
+      if (refused[j] || !SameOutputName(planned[i], planned[j])) continue;
+      std::fprintf(stderr, "vyrconvert: %s: refused, its output %s has the same name as that of %s (one would replace the other)\n",
+                   Shown(AOptions.Files[i]).c_str(), Shown(planned[i]).c_str(), Shown(AOptions.Files[j]).c_str());
+      refused[i] = true;
+      status = 1;
+      break;
+    }
+  }
+
+  for (size_t i = 0; i < count; ++i) {
+    if (Interrupted.load()) break;
+    if (refused[i]) continue;
+    const std::string& file = AOptions.Files[i];
+    const std::string shortName = GetVYRFileShortName(file);
     const double mediaSeconds = RecordingSeconds(file);
-    const std::string base = MakeOutputFileName(AOptions.OutDir, shortName);
+    const std::string& base = bases[i];
     std::atomic<int> progress{0};
     TConversionOutcome outcome;
-    display.Begin(shortName, mediaSeconds);
+    display.Begin(Shown(shortName), mediaSeconds);
     std::thread taskThread([&] {
       if (mp4)
         ExecRecordToMp4(task, file, base, progress, Interrupted, &outcome);
@@ -106,57 +184,8 @@ int RunConversions(const TCommandLineOptions& AOptions) {
     }
     taskThread.join();
     display.End();
-    const double wall = display.ElapsedSeconds();
-    if (outcome.OutFileName.empty()) outcome.OutFileName = base + (mp4 ? ".mp4" : "");
-    const char* outName = outcome.OutFileName.c_str();
-    switch (outcome.Status) {
-      case TConversionStatus::Converted:
-        if (mp4) {
-          struct stat st {};
-          ::stat(outName, &st);
-          std::printf("%s -> %s: %lld pictures, %lld audio frames, %.1f s, %s, %s real time\n", file.c_str(),
-                      outName, static_cast<long long>(outcome.VideoFrames),
-                      static_cast<long long>(outcome.AudioFrames), outcome.Duration,
-                      FormatSize(static_cast<int64_t>(st.st_size)).c_str(),
-                      TProgressDisplay::FormatSpeed(outcome.Duration, wall).c_str());
-        } else {
-          std::printf("%s -> %s: %lld video frames, %lld bytes\n", file.c_str(), outName,
-                      static_cast<long long>(outcome.VideoFrames), static_cast<long long>(outcome.BytesWritten));
-        }
-        break;
-      case TConversionStatus::Stopped:
-        if (mp4) {
-          std::printf("%s -> %s: stopped, %lld pictures, %lld audio frames, %.1f s kept\n", file.c_str(), outName,
-                      static_cast<long long>(outcome.VideoFrames), static_cast<long long>(outcome.AudioFrames),
-                      outcome.Duration);
-          break;
-        }
-        std::fprintf(stderr, "vyrconvert: %s: interrupted; %s holds %lld bytes\n", file.c_str(), outName,
-                     static_cast<long long>(outcome.BytesWritten));
-        break;
-      case TConversionStatus::NothingWritten:
-        std::fprintf(stderr, "vyrconvert: %s: %s (%s is empty)\n", file.c_str(),
-                     mp4 ? "holds nothing to convert" : "holds no video", outName);
-        status = 1;
-        break;
-      case TConversionStatus::OpenFailed:
-        std::fprintf(stderr, "vyrconvert: %s: cannot open the recording\n", file.c_str());
-        status = 1;
-        break;
-      case TConversionStatus::OutputFailed:
-        std::fprintf(stderr, "vyrconvert: %s: cannot create the output file %s\n", file.c_str(), outName);
-        status = 1;
-        break;
-      case TConversionStatus::WriteFailed:
-        std::fprintf(stderr, "vyrconvert: %s: writing %s failed (disk full or I/O error)\n", file.c_str(),
-                     outName);
-        status = 1;
-        break;
-      case TConversionStatus::NotRun:
-        std::fprintf(stderr, "vyrconvert: %s: %s\n", file.c_str(), DescribeConversionStatus(outcome.Status));
-        status = 1;
-        break;
-    }
+    if (outcome.OutFileName.empty()) outcome.OutFileName = planned[i].empty() ? base + (mp4 ? ".mp4" : "") : planned[i];
+    if (!ReportOutcome(file, outcome, mp4, display.ElapsedSeconds())) status = 1;
     std::fflush(stdout);
   }
   return Interrupted.load() ? 130 : status;
@@ -165,16 +194,18 @@ int RunConversions(const TCommandLineOptions& AOptions) {
 int RunProbe(const TCommandLineOptions& AOptions) {
   int status = 0;
   for (const std::string& file : AOptions.Files) {
-    std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(file);
+    std::string why;
+    std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(file, &why);
     if (!stream) {
-      std::fprintf(stderr, "vyrconvert: %s: cannot open the recording\n", file.c_str());
+      std::fprintf(stderr, "vyrconvert: %s: cannot open the recording: %s\n", Shown(file).c_str(),
+                   Shown(why).c_str());
       status = 1;
       continue;
     }
     TVyrRecordProbe probe;
     probe.GetVideoInfo(stream.get());
     TVyrRecordProbe::CloseVYRRecord(stream);
-    std::printf("%s: video=%d resolution=%d %ux%u fps=%u frames=%u seconds=%u audio=%d\n", file.c_str(),
+    std::printf("%s: video=%d resolution=%d %ux%u fps=%u frames=%u seconds=%u audio=%d\n", Shown(file).c_str(),
                 probe.FVideoEncType, probe.FVideoResolution, probe.FFrameWidth, probe.FFrameHeight,
                 probe.FFrameRate, probe.FFrameCount, probe.FSecCount, probe.FAudioEncType);
     std::fflush(stdout);
@@ -197,6 +228,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.Verbose) SetLogLevelStr("1");
+  // A file-size limit makes a write fail (EFBIG), reported as such, instead of killing us.
+  ::signal(SIGXFSZ, SIG_IGN);
   if (options.Probe) return RunProbe(options);
   InstallInterruptHandler();
   return RunConversions(options);

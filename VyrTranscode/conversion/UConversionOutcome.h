@@ -13,12 +13,22 @@ enum class TConversionStatus {
   OpenFailed,      // the record file could not be opened
   OutputFailed,    // the output file could not be created
   WriteFailed,     // a write to the output failed (full disk, I/O error)
-  NothingWritten,  // the output was created but the recording gave nothing to write
+  NothingWritten,  // the recording gave nothing to write (an MP4 file is then not kept)
+  OutOfMemory,     // memory for the conversion could not be had; the output was removed
+  Failed,          // the conversion failed for another reason; the output was removed
 };
 
 struct TConversionOutcome {
   TConversionStatus Status = TConversionStatus::NotRun;
   std::string OutFileName;  // the output file (final name)
+  // The file that holds the output: OutFileName, or its work name for a stopped output that
+  // did not replace an existing file; empty when no file was kept.
+  std::string KeptFileName;
+  // Why the output failed, in words for the user, where more is known than the status says
+  // ("... exists and is not a regular file", "another converter is writing ...").
+  std::string Message;
+  // Something the user should know about a conversion that succeeded.
+  std::string Warning;
   int64_t VideoFrames = 0;  // pictures written (MP4) or video payloads copied (raw)
   int64_t AudioFrames = 0;  // AAC frames written (MP4)
   int64_t BytesWritten = 0;
@@ -30,6 +40,9 @@ struct TConversionOutcome {
   }
 };
 
+// The warning of a recording that held fewer bytes than its size when it was opened.
+constexpr const char* RecordEndedEarlyWarning = "the recording ended early";
+
 // A short English description of a status, for messages ("cannot open the recording").
 inline const char* DescribeConversionStatus(TConversionStatus AStatus) {
   switch (AStatus) {
@@ -40,6 +53,8 @@ inline const char* DescribeConversionStatus(TConversionStatus AStatus) {
     case TConversionStatus::OutputFailed: return "cannot create the output file";
     case TConversionStatus::WriteFailed: return "writing the output failed";
     case TConversionStatus::NothingWritten: return "the recording holds nothing to convert";
+    case TConversionStatus::OutOfMemory: return "not enough memory to convert the recording";
+    case TConversionStatus::Failed: return "the conversion failed";
   }
   return "unknown";
 }

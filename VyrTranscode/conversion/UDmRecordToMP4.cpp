@@ -1,6 +1,7 @@
 #include "conversion/UDmRecordToMP4.h"
 
 #include <exception>
+#include <new>
 
 #include "conversion/UMp4Maker.h"
 #include "conversion/UVideoToX264.h"
@@ -30,27 +31,39 @@ void TRecordToMp4Thread::Run() {
 
 namespace {
 
+// How a walk ended besides its normal end.
+enum class TWalkFailure { None, OutOfMemory, Other };
+
 // What the writer achieved, as the caller sees it.
 TConversionOutcome OutcomeOf(const TMP4Maker& AMaker, const std::string& AOutFileName, bool AStopped,
-                             int32_t AFrameRate) {
+                             int32_t AFrameRate, TWalkFailure AFailure, bool AEndedEarly) {
   TConversionOutcome o;
   o.OutFileName = AOutFileName;
+  o.KeptFileName = AMaker.GetKeptFileName();
   o.VideoFrames = AMaker.GetVideoSampleCount();
   o.AudioFrames = AMaker.GetAudioSampleCount();
   int32_t fps = AFrameRate > 0 ? AFrameRate : 25;
   double video = static_cast<double>(o.VideoFrames) * (90000 / fps) / 90000.0;
   double audio = static_cast<double>(o.AudioFrames) * 1024.0 / OmAudioSampleRate;
   o.Duration = video > audio ? video : audio;
-  if (!AMaker.IsFileCreated())
+  if (!AMaker.IsFileCreated()) {
     o.Status = TConversionStatus::OutputFailed;
-  else if (AMaker.HasWriteError())
+    o.Message = AMaker.GetCreateError();
+  } else if (AFailure == TWalkFailure::OutOfMemory || AMaker.HasAllocationFailure()) {
+    o.Status = TConversionStatus::OutOfMemory;
+  } else if (AFailure == TWalkFailure::Other) {
+    o.Status = TConversionStatus::Failed;
+  } else if (AMaker.HasWriteError()) {
     o.Status = TConversionStatus::WriteFailed;
-  else if (o.VideoFrames == 0 && o.AudioFrames == 0)
+    o.Message = AMaker.GetCreateError();
+  } else if (o.VideoFrames == 0 && o.AudioFrames == 0) {
     o.Status = TConversionStatus::NothingWritten;
-  else if (AStopped)
+  } else if (AStopped) {
     o.Status = TConversionStatus::Stopped;
-  else
+  } else {
     o.Status = TConversionStatus::Converted;
+  }
+  if (AEndedEarly && o.Succeeded()) o.Warning = RecordEndedEarlyWarning;
   return o;
 }
 
@@ -62,15 +75,16 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
   auto aborted = [AAbort] { return AAbort && AAbort->load(); };
   TConversionOutcome outcome;
   outcome.OutFileName = AOutFileName;
-  outcome.Status = TConversionStatus::WriteFailed;
+  outcome.Status = TConversionStatus::Failed;
   try {
     if (AProgress) AProgress->store(0, std::memory_order_relaxed);
     std::unique_ptr<TMP4Maker> lMp4Maker(new TMP4Maker());
     std::unique_ptr<TVideoToX264> lVideoToX264;
     std::vector<uint8_t> lPayload;  // grows to the largest payload met, never shrinks
     std::vector<uint8_t> lX264Buff;
+    TWalkFailure failure = TWalkFailure::None;
     try {
-      lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName);
+      lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName, ASource.Identity());
       TStream& src = ASource;
       src.Seek(0, TSeekOrigin::Begin);
       const int64_t fileSize = src.Size();
@@ -78,9 +92,14 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
       uint8_t subBytes[OmDataHeadSize];
 
       // Reads a payload of ALength bytes into lPayload; false when the end of the file
-      // cuts it short. The length is checked against what the file still holds before
-      // anything is allocated, so a damaged length field cannot grow the buffer.
+      // cuts it short. The length is checked against what the file still holds and against
+      // the largest real payload before anything is allocated, so a damaged length field
+      // cannot grow the buffer.
       auto readPayload = [&](uint32_t ALength) -> bool {
+        if (ALength > OmMaxPayloadLength) {
+          PrintDebugString(FormatStr("Damaged block: payload length %u", ALength));
+          return false;
+        }
         if (static_cast<int64_t>(ALength) > fileSize - src.Position()) return false;
         if (lPayload.size() < ALength) lPayload.resize(ALength);
         return src.Read(lPayload.data(), ALength) == ALength;
@@ -146,14 +165,22 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
         if (!lVideoToX264->TranscodeToX264(nullptr, 0, 0, lX264Buff) || lX264Buff.empty()) break;
         lMp4Maker->PushVideoX264Frame(lX264Buff.data(), static_cast<int32_t>(lX264Buff.size()), 0);
       }
+    } catch (const std::bad_alloc&) {
+      PrintDebugString("Record to mp4 failed: out of memory");
+      failure = TWalkFailure::OutOfMemory;
     } catch (const std::exception& e) {
       PrintDebugString(std::string("Record to mp4 failed: ") + e.what());
+      failure = TWalkFailure::Other;
     } catch (...) {
       PrintDebugString("Record to mp4 failed");
+      failure = TWalkFailure::Other;
     }
-    // Clean-up on every way out of the walk.
-    lMp4Maker->StopWrite();
-    outcome = OutcomeOf(*lMp4Maker, AOutFileName, aborted(), AFrameRate);
+    // Clean-up on every way out of the walk. A failed conversion keeps no file.
+    const bool stopped = aborted();
+    lMp4Maker->StopWrite(failure != TWalkFailure::None || lMp4Maker->HasAllocationFailure()
+                             ? TOutputCloseMode::Discard
+                             : stopped ? TOutputCloseMode::Stopped : TOutputCloseMode::Finish);
+    outcome = OutcomeOf(*lMp4Maker, AOutFileName, stopped, AFrameRate, failure, ASource.EndedEarly());
     lMp4Maker.reset();
     lVideoToX264.reset();
     lX264Buff.clear();

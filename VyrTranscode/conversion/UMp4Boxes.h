@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "conversion/UMp4Track.h"
-#include "conversion/UStreams.h"
+#include "conversion/UOutputFile.h"
 
 // Writes big-endian fields and boxes through a TFileWriter. A failed write or a box too
 // large for its 32-bit size leaves Ok() false; later writes still go on, so one check at

@@ -21,8 +21,9 @@ bool AddParameterSet(std::vector<std::vector<uint8_t>>& ASets, const uint8_t* AD
 }
 }  // namespace
 
-std::unique_ptr<TMp4File> TMp4File::Create(const std::string& AFileName) {
-  std::unique_ptr<TFileWriter> writer = TFileWriter::Create(AFileName);
+std::unique_ptr<TMp4File> TMp4File::Create(const std::string& AFileName, const TFileIdentity& AInput,
+                                           std::string* AError) {
+  std::unique_ptr<TFileWriter> writer = TFileWriter::Create(AFileName, AInput, AError);
   if (!writer) return nullptr;
   return std::unique_ptr<TMp4File>(new TMp4File(std::move(writer)));
 }
@@ -140,9 +141,14 @@ bool TMp4File::SkipMediaData(uint64_t ACount) {
   return FWriter->Skip(ACount);
 }
 
-bool TMp4File::Close() {
+bool TMp4File::Close(TOutputCloseMode AMode) {
   if (FClosed) return FCloseResult;
   FClosed = true;
+  if (AMode == TOutputCloseMode::Discard) {
+    FWriter->Close(AMode);
+    FCloseResult = false;
+    return false;
+  }
   int64_t mdatEnd = FWriter->Position();
   std::vector<const TMp4Track*> tracks;
   for (const std::unique_ptr<TMp4Track>& t : FTracks) tracks.push_back(t.get());
@@ -150,7 +156,8 @@ bool TMp4File::Close() {
   WriteMoovBox(out, FMovie, tracks);
   bool ok = out.Ok();
   ok = PatchMdatSize(*FWriter, FMdatHeader, mdatEnd) && ok;
-  ok = FWriter->Close() && ok;
+  // An index that could not be written makes the file unusable: it is removed.
+  ok = FWriter->Close(ok ? AMode : TOutputCloseMode::Discard) && ok;
   FCloseResult = ok;
   return ok;
 }

@@ -10,12 +10,15 @@
 
 #include "conversion/UMp4Boxes.h"
 #include "conversion/UMp4Track.h"
-#include "conversion/UStreams.h"
+#include "conversion/UOutputFile.h"
 
 class TMp4File {
  public:
-  // Creates (or replaces) the file and writes its header; null when it cannot be created.
-  static std::unique_ptr<TMp4File> Create(const std::string& AFileName);
+  // Creates the file's work file (see TFileWriter: the file takes its name when it is
+  // closed) and writes its header; null when it cannot be created, AError (may be null)
+  // then says why. AInput (when valid): the file being converted, which may not be replaced.
+  static std::unique_ptr<TMp4File> Create(const std::string& AFileName, const TFileIdentity& AInput = {},
+                                          std::string* AError = nullptr);
   // Closes the file if that has not been done.
   ~TMp4File();
   TMp4File(const TMp4File&) = delete;
@@ -54,9 +57,14 @@ class TMp4File {
   // Leaves ACount bytes of the media data unused (a hole in the file).
   bool SkipMediaData(uint64_t ACount);
 
-  // Writes the index and closes the file; true when every byte reached the file. Safe
-  // to call twice (the second call reports the first one's result).
-  bool Close();
+  // Writes the index and closes the file as AMode says (a discard writes no index and
+  // removes the file); true when every byte reached the file and it is kept. Safe to call
+  // twice (the second call reports the first one's result).
+  bool Close(TOutputCloseMode AMode = TOutputCloseMode::Finish);
+  // After Close(): where the file is kept (its final or its work name), empty when removed.
+  const std::string& KeptFileName() const { return FWriter->KeptFileName(); }
+  // After a failed Close(): why, in words for the user.
+  const std::string& CloseError() const { return FWriter->CloseError(); }
   bool IsClosed() const { return FClosed; }
   // A write has failed so far.
   bool Failed() const { return FWriter->Failed(); }

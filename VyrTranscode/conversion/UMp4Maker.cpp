@@ -65,23 +65,30 @@ bool TMP4Maker::CheckTmpFrameBuffer(int64_t ANewFrameSize) {
   int64_t capacity = ANewFrameSize < MIN_TMP_BUFF_LEN ? MIN_TMP_BUFF_LEN : ANewFrameSize + TMP_BUFF_GROW_LEN;
   if (capacity > INT32_MAX) return false;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(capacity)]);
-  if (!buffer) return false;
+  if (!buffer) {
+    FAllocationFailed = true;
+    return false;
+  }
   if (FSampleLen > 0) std::memcpy(buffer.get(), FTmpFrameBuffer.get(), static_cast<size_t>(FSampleLen));
   FTmpFrameBuffer = std::move(buffer);
   FTmpBufferLen = static_cast<int32_t>(capacity);
   return true;
 }
 
-void TMP4Maker::StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName) {
+void TMP4Maker::StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName,
+                           const TFileIdentity& AInput) {
   StopWrite();
   FFileCreated = false;
   FWriteError = false;
+  FAllocationFailed = false;
+  FFileError.clear();
+  FKeptFileName.clear();
   FVideoSampleCount = 0;
   FAudioSampleCount = 0;
   FDroppedPictures = 0;
   ResetSDKStatus();
 
-  FMp4Hndl = MP4Create(AOutFileName, 0);
+  FMp4Hndl = MP4Create(AOutFileName, 0, AInput, &FFileError);
   if (FMp4Hndl == MP4_INVALID_FILE_HANDLE) return;
   FFileCreated = true;
   CheckTmpFrameBuffer(0);
@@ -355,7 +362,7 @@ void TMP4Maker::FinishAudio() {
   FAACMaker->CloseAACEncode();
 }
 
-void TMP4Maker::StopWrite() {
+void TMP4Maker::StopWrite(TOutputCloseMode AMode) {
   // Finishing never raises: whatever fails on the way counts as a write error, and the
   // file is closed all the same.
   if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) {
@@ -370,7 +377,13 @@ void TMP4Maker::StopWrite() {
   if (FMp4Hndl != MP4_INVALID_FILE_HANDLE) {
     try {
       PrintDebugString("StopWrite: " + std::to_string(FMp4Hndl));
-      if (!MP4Close(FMp4Hndl, 0)) FWriteError = true;
+      // A file without a single sample plays nowhere: it is not kept.
+      const bool empty = FVideoSampleCount == 0 && FAudioSampleCount == 0;
+      const bool discard = empty || AMode == TOutputCloseMode::Discard;
+      const uint32_t flags = discard ? MP4_CLOSE_DISCARD : AMode == TOutputCloseMode::Stopped ? MP4_CLOSE_STOPPED : 0;
+      std::string closeError;
+      if (!MP4Close(FMp4Hndl, flags, &FKeptFileName, &closeError) && !discard) FWriteError = true;
+      if (FWriteError) FFileError = closeError;
     } catch (...) {
       FWriteError = true;
     }

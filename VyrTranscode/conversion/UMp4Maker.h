@@ -21,6 +21,7 @@
 #include "conversion/UAudioToAAC.h"
 #include "conversion/UH264Syntax.h"
 #include "conversion/UMp4v2Lib.h"
+#include "conversion/UOutputFile.h"
 
 // One NAL unit found in a buffer; it points into the buffer and is not copied.
 struct TEncNaluUnit {
@@ -47,17 +48,22 @@ class TMP4Maker {
 
   // Creates the MP4 file (a file still open is finished first). The size is used only
   // when the first SPS cannot be read; a frame rate of 0 or less stands for 25. Nothing is
-  // reported: a file that cannot be created leaves the writer without one, and every push
-  // is then dropped.
-  void StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName);
+  // reported: a file that cannot be created leaves the writer without one (GetCreateError
+  // says why), and every push is then dropped. AInput (when valid) is the recording being
+  // converted, which the MP4 file may not replace.
+  void StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, const std::string& AOutFileName,
+                  const TFileIdentity& AInput = {});
   // Takes Annex B H.264: any run of whole NAL units (a picture, part of one, or several).
   // AFrameType is not used; key pictures are found from the NAL units.
   void PushVideoX264Frame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AFrameType);
   // Takes one block of record audio (G.711 or PCM; type 0 means no audio).
   void PushAudioFrame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AAudioType);
   // Writes what is still pending (the last picture, the encoder's last audio), the edits
-  // and the index, and closes the file. Never throws; twice is harmless.
-  void StopWrite();
+  // and the index, and closes the file as AMode says: Finish; Stopped (the conversion was
+  // stopped before the end of the recording: the file replaces an existing one of its name
+  // only when it was the first of that name); Discard (the conversion failed: the file is
+  // removed). A file that holds no sample is removed too. Never throws; twice is harmless.
+  void StopWrite(TOutputCloseMode AMode = TOutputCloseMode::Finish);
   // NAL units found in pushed video since the file was started, written or not.
   int32_t GetPushCount() const { return FTotalPushCount; }
 
@@ -67,6 +73,13 @@ class TMP4Maker {
   int64_t GetVideoSampleCount() const { return FVideoSampleCount; }
   int64_t GetAudioSampleCount() const { return FAudioSampleCount; }
   bool HasWriteError() const { return FWriteError; }
+  // Memory for a picture could not be had: pictures were lost.
+  bool HasAllocationFailure() const { return FAllocationFailed; }
+  // Why the file could not be created, or why closing it failed; empty when neither.
+  const std::string& GetCreateError() const { return FFileError; }
+  // After StopWrite: where the file is kept (its name, or its work name after a stop), empty
+  // when it was removed.
+  const std::string& GetKeptFileName() const { return FKeptFileName; }
   // Pictures dropped because they came before the first SPS.
   int64_t GetDroppedPictureCount() const { return FDroppedPictures; }
   // Capacity of the video sample buffer.
@@ -135,6 +148,9 @@ class TMP4Maker {
 
   bool FFileCreated = false;
   bool FWriteError = false;
+  bool FAllocationFailed = false;
+  std::string FFileError;
+  std::string FKeptFileName;
   int64_t FVideoSampleCount = 0;
   int64_t FAudioSampleCount = 0;
 };

@@ -49,8 +49,9 @@ TMp4FileTable& Files() {
 
 }  // namespace
 
-MP4FileHandle MP4Create(const std::string& AFileName, uint32_t /*AFlags*/) {
-  std::unique_ptr<TMp4File> file = TMp4File::Create(AFileName);
+MP4FileHandle MP4Create(const std::string& AFileName, uint32_t /*AFlags*/, const TFileIdentity& AInput,
+                        std::string* AError) {
+  std::unique_ptr<TMp4File> file = TMp4File::Create(AFileName, AInput, AError);
   if (!file) return MP4_INVALID_FILE_HANDLE;
   return Files().Add(std::move(file));
 }
@@ -127,7 +128,15 @@ bool MP4SkipMediaData(MP4FileHandle AFile, uint64_t ACount) {
   return file && file->SkipMediaData(ACount);
 }
 
-bool MP4Close(MP4FileHandle AFile, uint32_t /*AFlags*/) {
+bool MP4Close(MP4FileHandle AFile, uint32_t AFlags, std::string* AKeptFileName, std::string* AError) {
   std::unique_ptr<TMp4File> file = Files().Remove(AFile);
-  return file && file->Close();
+  if (AKeptFileName) AKeptFileName->clear();
+  if (!file) return false;
+  const TOutputCloseMode mode = (AFlags & MP4_CLOSE_DISCARD) != 0   ? TOutputCloseMode::Discard
+                                : (AFlags & MP4_CLOSE_STOPPED) != 0 ? TOutputCloseMode::Stopped
+                                                                    : TOutputCloseMode::Finish;
+  const bool ok = file->Close(mode);
+  if (AKeptFileName) *AKeptFileName = file->KeptFileName();
+  if (AError) *AError = file->CloseError();
+  return ok;
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "conversion/UStreams.h"
+
 using MP4FileHandle = uint32_t;
 using MP4TrackId = uint32_t;
 using MP4Duration = uint64_t;
@@ -20,9 +22,13 @@ constexpr MP4Duration MP4_INVALID_DURATION = UINT64_MAX;
 // Audio type of MPEG-4 audio (AAC) in the decoder configuration.
 constexpr uint8_t MP4_MPEG4_AUDIO_TYPE = 0x40;
 
-// Creates the file (UTF-8 name; an existing file is replaced). AFlags is reserved (0).
-// Returns 0 when the file cannot be created.
-MP4FileHandle MP4Create(const std::string& AFileName, uint32_t AFlags);
+// Creates the file (UTF-8 name). It is written under a work name and replaces an existing
+// file of its name when it is closed (see TFileWriter for the rules). AFlags is reserved
+// (0). Returns 0 when the file cannot be created; AError (may be null) then says why.
+// AInput (when valid) is the file being converted: an output that would replace it is
+// refused.
+MP4FileHandle MP4Create(const std::string& AFileName, uint32_t AFlags, const TFileIdentity& AInput = {},
+                        std::string* AError = nullptr);
 
 // Movie time scale, ticks per second (1000 until set).
 bool MP4SetTimeScale(MP4FileHandle AFile, uint32_t ATimeScale);
@@ -66,6 +72,17 @@ bool MP4SetTrackEdit(MP4FileHandle AFile, MP4TrackId ATrack, MP4Duration AEmptyD
 // space. Lets tests lay out files larger than 4 GiB without writing gigabytes.
 bool MP4SkipMediaData(MP4FileHandle AFile, uint64_t ACount);
 
+// Flags of MP4Close.
+// The user stopped the conversion: the file takes its name only when no file of that name
+// existed when it was created; otherwise it stays under its work name.
+constexpr uint32_t MP4_CLOSE_STOPPED = 0x100;
+// The file is not wanted (nothing was written): it is removed.
+constexpr uint32_t MP4_CLOSE_DISCARD = 0x200;
+
 // Writes the index, closes the file and releases the handle. True when the whole file
-// reached the disk; false when any write failed or the handle is unknown.
-bool MP4Close(MP4FileHandle AFile, uint32_t AFlags);
+// reached the disk and was kept; false when any write failed, the file was discarded or
+// the handle is unknown. A file whose writes failed is removed. AKeptFileName (may be
+// null) receives where the file is kept, empty when nowhere; AError (may be null) why a
+// close failed.
+bool MP4Close(MP4FileHandle AFile, uint32_t AFlags, std::string* AKeptFileName = nullptr,
+              std::string* AError = nullptr);

@@ -1,5 +1,9 @@
 #include "conversion/UOutputNames.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -32,4 +36,44 @@ std::string MakeOutputFileName(const std::string& AOutDir, const std::string& sV
   if (dir.back() != '/') dir += '/';
   const std::string name = GetVYRFileShortName(sVYRFileName);
   return dir + name.substr(0, LengthWithoutLastChars(name, 4));
+}
+
+namespace {
+
+// 32-bit FNV-1a: a short, stable fingerprint of a name.
+uint32_t NameHash(const std::string& AText) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : AText) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+constexpr size_t WorkNameCutBytes = 200;
+constexpr const char* WorkSuffix = ".part";
+
+}  // namespace
+
+std::string MakeWorkFileName(const std::string& AFinalName) {
+  std::string work = AFinalName + WorkSuffix;
+  if (work.size() <= MaxFileNameBytes) return work;
+  size_t cut = std::min(AFinalName.size(), WorkNameCutBytes);
+  // Never end inside a character: step back to the first byte of the one that is cut.
+  if (cut < AFinalName.size())
+    while (cut > 0 && (static_cast<unsigned char>(AFinalName[cut]) & 0xC0) == 0x80) --cut;
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "~%08x", NameHash(AFinalName));
+  return AFinalName.substr(0, cut) + tag + WorkSuffix;
+}
+
+bool SameOutputName(const std::string& A, const std::string& B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i) {
+    char a = A[i], b = B[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
 }

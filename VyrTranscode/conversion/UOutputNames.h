@@ -17,3 +17,17 @@ std::string MakeOutputFileName(const std::string& AOutDir, const std::string& sV
 
 // The folder that an empty output folder stands for: $HOME/VyrRecord/.
 std::string DefaultOutputDir();
+
+// Longest file name, in bytes, that the file systems we write to take.
+constexpr size_t MaxFileNameBytes = 255;
+
+// The file name of the work file of an output, given the output's file name (without its
+// folder): AFinalName + ".part". When that passes MaxFileNameBytes, AFinalName cut to 200
+// bytes (never inside a UTF-8 character), "~", 8 hex digits of a hash of the whole of
+// AFinalName and ".part": still one fixed name per output.
+std::string MakeWorkFileName(const std::string& AFinalName);
+
+// Whether two output names are the same for a file system that ignores case: equal when
+// ASCII letters are compared without case. Outputs with such names would replace each
+// other.
+bool SameOutputName(const std::string& A, const std::string& B);

@@ -1,7 +1,6 @@
 #include "conversion/URawExport.h"
 
 #include <exception>
-#include <sys/stat.h>
 
 #include "conversion/URecordProbe.h"
 #include "protocol/UOmCamProtocol.h"
@@ -16,17 +15,10 @@ int ProgressOf(int64_t APosition, int64_t ASize) {
   return static_cast<int>((APosition * 100) / ASize);
 }
 
-// True when both names lead to one existing file (the same device and inode).
-bool IsSameFile(const std::string& AFirst, const std::string& ASecond) {
-  struct stat a {}, b {};
-  if (::stat(AFirst.c_str(), &a) != 0 || ::stat(ASecond.c_str(), &b) != 0) return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::string& AOutFileName,
                                 const std::atomic<bool>* AAbort, std::atomic<int>& AProgress) {
   TConversionOutcome outcome;
-  std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(ASrcFileName);
+  std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(ASrcFileName, &outcome.Message);
   if (!stream) {
     PrintDebugString("Raw export: cannot open the record file " + ASrcFileName);
     outcome.Status = TConversionStatus::OpenFailed;
@@ -39,13 +31,8 @@ TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::stri
     return outcome;
   }
   outcome.OutFileName = AOutFileName + GetRawStreamExtension(probe.FVideoEncType);
-  if (IsSameFile(ASrcFileName, outcome.OutFileName)) {
-    PrintDebugString("Raw export: the output would replace the record file " + ASrcFileName);
-    TVyrRecordProbe::CloseVYRRecord(stream);
-    outcome.Status = TConversionStatus::OutputFailed;
-    return outcome;
-  }
-  std::unique_ptr<TFileWriter> out = TFileWriter::Create(outcome.OutFileName);
+  // The output may not replace the record file itself (checked again at the rename).
+  std::unique_ptr<TFileWriter> out = TFileWriter::Create(outcome.OutFileName, stream->Identity(), &outcome.Message);
   if (!out) {
     PrintDebugString("Raw export: cannot create " + outcome.OutFileName);
     TVyrRecordProbe::CloseVYRRecord(stream);
@@ -54,7 +41,13 @@ TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::stri
   }
 
   TRawWalkResult walk = WalkRecordToRaw(*stream, *out, &AProgress, AAbort);
-  bool closed = out->Close();
+  // A failed write removes the file; an export ended by the program's exit is kept as a
+  // stopped output; a recording without video leaves its empty file.
+  bool closed = out->Close(walk.WriteFailed ? TOutputCloseMode::Discard
+                           : walk.Aborted   ? TOutputCloseMode::Stopped
+                                            : TOutputCloseMode::Finish);
+  outcome.KeptFileName = out->KeptFileName();
+  const bool endedEarly = stream->EndedEarly();
   TVyrRecordProbe::CloseVYRRecord(stream);
 
   outcome.VideoFrames = walk.VideoPayloads;
@@ -64,6 +57,7 @@ TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::stri
   if (walk.WriteFailed || !closed) {
     PrintDebugString("Raw export: writing failed: " + outcome.OutFileName);
     outcome.Status = TConversionStatus::WriteFailed;
+    outcome.Message = out->CloseError();
   } else if (walk.Aborted) {
     outcome.Status = TConversionStatus::Stopped;
   } else if (walk.BytesWritten == 0) {
@@ -71,6 +65,7 @@ TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::stri
   } else {
     outcome.Status = TConversionStatus::Converted;
   }
+  if (endedEarly && outcome.Succeeded()) outcome.Warning = RecordEndedEarlyWarning;
   PrintDebugString("Finished raw export: " + outcome.OutFileName +
                    FormatStr(", payloads[%lld], bytes[%lld]", static_cast<long long>(walk.VideoPayloads),
                              static_cast<long long>(walk.BytesWritten)));
@@ -104,6 +99,12 @@ TRawWalkResult WalkRecordToRaw(TStream& ASource, TFileWriter& AOut, std::atomic<
     const TOmHead h = DecodeOmHead(head);
     if (h.nCmd == OmCmdSendVideoData) {
       const TOmVideoDataHead v = DecodeOmVideoHead(head + OmHeadSize);
+      if (v.dwFrameLength > OmMaxPayloadLength) {
+        // Damaged data, not a picture: nothing of it is copied.
+        ++result.VideoPayloads;
+        result.CutShort = true;
+        break;
+      }
       uint64_t copied = 0;
       bool whole = AOut.CopyFrom(ASource, v.dwFrameLength, &copied);
       ++result.VideoPayloads;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "conversion/UConversionOutcome.h"
-#include "conversion/UStreams.h"
+#include "conversion/UOutputFile.h"
 
 // The extension of the raw stream of a video codec code; empty for MPEG-4, unknown codes
 // and 255 (no video).

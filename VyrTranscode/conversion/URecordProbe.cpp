@@ -58,8 +58,8 @@ class TWholeSecondRate {
 
 }  // namespace
 
-std::unique_ptr<TStream> TVyrRecordProbe::OpenVYRRecord(const std::string& AFileName) {
-  return TFileStream::OpenRead(AFileName);
+std::unique_ptr<TStream> TVyrRecordProbe::OpenVYRRecord(const std::string& AFileName, std::string* AError) {
+  return TFileStream::OpenRead(AFileName, AError);
 }
 
 void TVyrRecordProbe::CloseVYRRecord(std::unique_ptr<TStream>& AFileStream) { AFileStream.reset(); }

@@ -13,8 +13,9 @@
 class TVyrRecordProbe {
  public:
   // Opens a record file for reading (other processes may keep using it). Null when it
-  // cannot be opened: missing, unreadable, or not a regular file.
-  static std::unique_ptr<TStream> OpenVYRRecord(const std::string& AFileName);
+  // cannot be opened: missing, unreadable, or not a regular file (a FIFO or a device is
+  // refused at once); AError (may be null) then says why.
+  static std::unique_ptr<TStream> OpenVYRRecord(const std::string& AFileName, std::string* AError = nullptr);
   // Closes and frees the stream; a null stream is ignored.
   static void CloseVYRRecord(std::unique_ptr<TStream>& AFileStream);
 

@@ -1,6 +1,7 @@
 #include "conversion/URecordToMp4Task.h"
 
 #include <chrono>
+#include <new>
 #include <thread>
 
 #include "conversion/URecordProbe.h"
@@ -17,7 +18,7 @@ bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, con
   outcome.OutFileName = mp4FileName;
   outcome.Status = TConversionStatus::OpenFailed;
 
-  std::unique_ptr<TStream> record = TVyrRecordProbe::OpenVYRRecord(ASrcFileName);
+  std::unique_ptr<TStream> record = TVyrRecordProbe::OpenVYRRecord(ASrcFileName, &outcome.Message);
   if (!record) {
     PrintDebugString("Open record failed: " + ASrcFileName);
     ACurTaskProgress.store(101);
@@ -44,8 +45,11 @@ bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, con
       outcome = ATask.LastOutcome();
       PrintDebugString("Main Thread Finished write mp4: " + mp4FileName);
     }
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     // The end mark below is set whatever happened.
+    outcome.Status = TConversionStatus::OutOfMemory;
+  } catch (...) {
+    outcome.Status = TConversionStatus::Failed;
   }
   ACurTaskProgress.store(101);
   TVyrRecordProbe::CloseVYRRecord(record);

@@ -10,7 +10,6 @@
 namespace {
 constexpr size_t ReadBufferSize = 64 * 1024;
 constexpr size_t SeekReadSize = 4 * 1024;
-constexpr size_t WriteBufferSize = 256 * 1024;
 
 int64_t ResolveSeek(int64_t AOffset, TSeekOrigin AOrigin, int64_t APosition, int64_t ASize) {
   int64_t base = AOrigin == TSeekOrigin::Begin ? 0 : AOrigin == TSeekOrigin::Current ? APosition : ASize;
@@ -23,19 +22,35 @@ int64_t ResolveSeek(int64_t AOffset, TSeekOrigin AOrigin, int64_t APosition, int
 
 // ---- TFileStream -------------------------------------------------------------------
 
-std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& AFileName) {
-  int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& AFileName, std::string* AError) {
+  auto fail = [AError](const std::string& AWhy) -> std::unique_ptr<TFileStream> {
+    if (AError) *AError = AWhy;
     return nullptr;
+  };
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+  int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return fail(std::strerror(err));
   }
-  return std::unique_ptr<TFileStream>(new TFileStream(fd, static_cast<int64_t>(st.st_size), AFileName));
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail(S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file (a FIFO, a device or a socket)");
+  }
+  // Reads of a regular file never wait; the flag is dropped all the same.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  TFileIdentity id;
+  id.Device = static_cast<uint64_t>(st.st_dev);
+  id.Inode = static_cast<uint64_t>(st.st_ino);
+  id.Valid = true;
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, static_cast<int64_t>(st.st_size), AFileName, id));
 }
 
-TFileStream::TFileStream(int AFd, int64_t ASize, std::string AFileName)
-    : FFd(AFd), FSize(ASize), FFileName(std::move(AFileName)), FBuffer(ReadBufferSize) {}
+TFileStream::TFileStream(int AFd, int64_t ASize, std::string AFileName, TFileIdentity AIdentity)
+    : FFd(AFd), FSize(ASize), FFileName(std::move(AFileName)), FBuffer(ReadBufferSize), FIdentity(AIdentity) {}
 
 TFileStream::~TFileStream() { ::close(FFd); }
 
@@ -45,7 +60,11 @@ size_t TFileStream::ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) {
   while (done < ACount) {
     ssize_t n = ::pread(FFd, out + done, ACount - done, AOffset + static_cast<int64_t>(done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // Short of the size taken at the open: the file shrank meanwhile, or cannot be read.
+      if (AOffset + static_cast<int64_t>(done) < FSize) FEndedEarly = true;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
   return done;
@@ -110,124 +129,4 @@ int64_t TMemoryStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   if (target < 0) return -1;
   FPosition = target;
   return FPosition;
-}
-
-// ---- TFileWriter -------------------------------------------------------------------
-
-std::unique_ptr<TFileWriter> TFileWriter::Create(const std::string& AFileName) {
-  if (AFileName.empty()) return nullptr;
-  struct stat st {};
-  bool special = ::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-  if (special && S_ISDIR(st.st_mode)) return nullptr;
-  std::string work = special ? AFileName : AFileName + PartSuffix;
-  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<TFileWriter>(new TFileWriter(fd, AFileName, work));
-}
-
-TFileWriter::TFileWriter(int AFd, std::string AFileName, std::string AWorkFileName)
-    : FFd(AFd), FFileName(std::move(AFileName)), FWorkFileName(std::move(AWorkFileName)), FBuffer(WriteBufferSize) {}
-
-TFileWriter::~TFileWriter() { Close(); }
-
-bool TFileWriter::WriteAll(const void* AData, size_t ACount) {
-  const auto* p = static_cast<const uint8_t*>(AData);
-  while (ACount > 0) {
-    ssize_t n = ::write(FFd, p, ACount);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      FFailed = true;
-      return false;
-    }
-    p += n;
-    ACount -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool TFileWriter::Flush() {
-  if (FBufferLen == 0) return !FFailed;
-  bool ok = WriteAll(FBuffer.data(), FBufferLen);
-  FBufferLen = 0;
-  return ok;
-}
-
-bool TFileWriter::Write(const void* AData, size_t ACount) {
-  if (FFd < 0) {
-    FFailed = true;
-    return false;
-  }
-  FPosition += static_cast<int64_t>(ACount);
-  if (FBufferLen + ACount <= FBuffer.size()) {
-    std::memcpy(FBuffer.data() + FBufferLen, AData, ACount);
-    FBufferLen += ACount;
-    return !FFailed;
-  }
-  if (!Flush()) return false;
-  if (ACount >= FBuffer.size()) return WriteAll(AData, ACount);
-  std::memcpy(FBuffer.data(), AData, ACount);
-  FBufferLen = ACount;
-  return !FFailed;
-}
-
-bool TFileWriter::WriteAt(int64_t AOffset, const void* AData, size_t ACount) {
-  if (FFd < 0 || AOffset < 0 || AOffset + static_cast<int64_t>(ACount) > FPosition) {
-    FFailed = true;
-    return false;
-  }
-  if (!Flush()) return false;
-  const auto* p = static_cast<const uint8_t*>(AData);
-  size_t done = 0;
-  while (done < ACount) {
-    ssize_t n = ::pwrite(FFd, p + done, ACount - done, AOffset + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      FFailed = true;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool TFileWriter::CopyFrom(TStream& ASource, uint64_t ACount, uint64_t* ACopied) {
-  // Reads straight into the free part of the write buffer: no allocation, one copy.
-  uint64_t copied = 0;
-  while (copied < ACount && FFd >= 0) {
-    if (FBufferLen == FBuffer.size() && !Flush()) break;
-    size_t room = FBuffer.size() - FBufferLen;
-    size_t want = static_cast<size_t>(std::min<uint64_t>(ACount - copied, room));
-    size_t got = ASource.Read(FBuffer.data() + FBufferLen, want);
-    FBufferLen += got;
-    FPosition += static_cast<int64_t>(got);
-    copied += got;
-    if (got < want) break;
-  }
-  if (FFd < 0) FFailed = true;
-  if (ACopied) *ACopied = copied;
-  return !FFailed && copied == ACount;
-}
-
-bool TFileWriter::Skip(uint64_t ACount) {
-  if (FFd < 0 || ACount > static_cast<uint64_t>(INT64_MAX - FPosition)) {
-    FFailed = true;
-    return false;
-  }
-  if (!Flush()) return false;
-  FPosition += static_cast<int64_t>(ACount);
-  if (::ftruncate(FFd, FPosition) != 0 || ::lseek(FFd, FPosition, SEEK_SET) < 0) {
-    FFailed = true;
-    return false;
-  }
-  return true;
-}
-
-bool TFileWriter::Close() {
-  if (FFd < 0) return !FFailed;
-  Flush();
-  if (::close(FFd) != 0) FFailed = true;
-  FFd = -1;
-  if (!FFailed && FWorkFileName != FFileName && ::rename(FWorkFileName.c_str(), FFileName.c_str()) != 0)
-    FFailed = true;
-  return !FFailed;
 }

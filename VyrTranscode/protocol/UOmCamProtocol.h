@@ -36,6 +36,9 @@ constexpr uint8_t AUDIO_TYPE_PCM = 4;
 
 // Audio is always 8000 samples per second on one channel.
 constexpr uint32_t OmAudioSampleRate = 8000;
+
+// No camera sends a frame near this size: a longer payload length is damaged data.
+constexpr uint32_t OmMaxPayloadLength = 256u * 1024 * 1024;
 constexpr uint32_t OmAudioChannels = 1;
 
 // Resolution codes (byVideoMode).

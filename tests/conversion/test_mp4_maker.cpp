@@ -424,12 +424,29 @@ TEST(Mp4MakerVideo, StartingAgainFinishesTheFirstFile) {
 }
 
 TEST(Mp4MakerVideo, WriteErrorsAreReported) {
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TSmallTmpfs disk(128 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
   TMP4Maker maker;
-  maker.StartWrite(176, 144, 25, "/dev/full");
+  maker.StartWrite(176, 144, 25, disk.File("full.mp4"));
   ASSERT_TRUE(maker.IsFileCreated());
   std::string big = MakeSlice(true, 0, 400000);
   Push(maker, JoinAnnexB({SpsA, Pps, big, P1}));
   maker.StopWrite();
   EXPECT_TRUE(maker.HasWriteError());
+  EXPECT_NE(maker.GetCreateError().find("No space left"), std::string::npos) << maker.GetCreateError();
+  EXPECT_EQ(maker.GetKeptFileName(), "");
+  EXPECT_EQ(ListFolder(disk.Path()), std::vector<std::string>{});
+}
+
+TEST(Mp4MakerVideo, AFileWithoutSamplesIsNotKept) {
+  TTempDir dir;
+  TMP4Maker maker;
+  maker.StartWrite(176, 144, 25, dir.File("empty.mp4"));
+  ASSERT_TRUE(maker.IsFileCreated());
+  Push(maker, JoinAnnexB({P1}));  // a picture before any SPS: nothing to write
+  maker.StopWrite();
+  EXPECT_FALSE(maker.HasWriteError());
+  EXPECT_EQ(maker.GetVideoSampleCount(), 0);
+  EXPECT_EQ(maker.GetKeptFileName(), "");
+  EXPECT_EQ(ListFolder(dir.Path()), std::vector<std::string>{});
 }

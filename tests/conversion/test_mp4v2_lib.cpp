@@ -2,6 +2,7 @@
 // contract on failures, the 64-bit layout past 4 GiB, and files judged by ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "MediaTools.h"
@@ -307,13 +308,53 @@ TEST(Mp4File, FailuresGiveZeroHandlesAndIdsAndFalse) {
 }
 
 TEST(Mp4File, WriteFailuresAreReported) {
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  MP4FileHandle h = MP4Create("/dev/full", 0);
+  TSmallTmpfs disk(512 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  MP4FileHandle h = MP4Create(disk.File("full.mp4"), 0);
   ASSERT_NE(h, 0u);
   MP4TrackId a = MP4AddAudioTrack(h, 8000, 1024, 0x40);
   const std::string big(1 << 20, 'a');  // larger than the write buffer: written at once
   EXPECT_FALSE(Write(h, a, big, true));
-  EXPECT_FALSE(MP4Close(h, 0));
+  std::string kept, error;
+  EXPECT_FALSE(MP4Close(h, 0, &kept, &error));
+  EXPECT_EQ(kept, "");
+  EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+  // Nothing of the failed file stays behind to fill the disk.
+  EXPECT_EQ(ListFolder(disk.Path()), std::vector<std::string>{});
+}
+
+TEST(Mp4File, CloseFlagsDecideWhatIsKept) {
+  TTempDir dir;
+  const struct {
+    uint32_t Flags;
+    bool Earlier;
+    bool Result;
+    const char* Kept;  // relative to the folder; "" for nothing
+  } cases[] = {
+      {0, false, true, "a.mp4"},
+      {MP4_CLOSE_STOPPED, false, true, "a.mp4"},
+      {MP4_CLOSE_STOPPED, true, true, "a.mp4.part"},
+      {MP4_CLOSE_DISCARD, true, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Flags);
+    if (c.Earlier) WriteFileBytes(dir.File("a.mp4"), "earlier");
+    MP4FileHandle h = MP4Create(dir.File("a.mp4"), 0);
+    ASSERT_NE(h, 0u);
+    MP4TrackId a = MP4AddAudioTrack(h, 8000, 1024, 0x40);
+    EXPECT_TRUE(Write(h, a, "frame", true));
+    std::string kept;
+    EXPECT_EQ(MP4Close(h, c.Flags, &kept), c.Result);
+    EXPECT_EQ(kept, *c.Kept ? dir.File(c.Kept) : "");
+    if (*c.Kept) {
+      EXPECT_GT(ReadFileBytes(kept).size(), 100u);  // a whole file with its index
+    }
+    if (c.Earlier) {
+      EXPECT_EQ(ReadFileBytes(dir.File("a.mp4")), "earlier");
+    }
+    std::filesystem::remove(dir.File("a.mp4"));
+    std::filesystem::remove(dir.File("a.mp4.part"));
+  }
 }
 
 TEST(Mp4File, LargeFilesUse64BitOffsetsAndMediaSize) {

@@ -73,3 +73,54 @@ TEST(OutputNames, EmptyFolderMeansVyrRecordInTheHomeFolder) {
   EXPECT_EQ(DefaultOutputDir(), "/home/someone/VyrRecord/");
   EXPECT_EQ(MakeOutputFileName("", "cam.vyr"), "/home/someone/VyrRecord/cam");
 }
+
+TEST(OutputNames, WorkNamesStayWithinTheNameLimit) {
+  const std::string euro = "\xE2\x82\xAC";  // three bytes
+  const struct {
+    std::string Final;
+    bool Plain;  // the work name is just the final name + ".part"
+  } cases[] = {
+      {"cam.mp4", true},
+      {std::string(246, 'a') + ".mp4", true},   // 250 + 5 = 255 bytes
+      {std::string(247, 'a') + ".mp4", false},  // 256 bytes would be one too many
+      {std::string(251, 'a') + ".mp4", false},
+      {std::string(198, 'a') + euro + std::string(50, 'b') + ".mp4", false},  // cut inside the character
+      {std::string(200, 'a') + euro + std::string(48, 'b') + ".mp4", false},  // cut just before it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Final.size());
+    const std::string work = MakeWorkFileName(c.Final);
+    EXPECT_LE(work.size(), MaxFileNameBytes);
+    EXPECT_EQ(work.size() >= 5 && work.compare(work.size() - 5, 5, ".part") == 0, true) << work;
+    EXPECT_EQ(MakeWorkFileName(c.Final), work);  // one fixed name per output
+    if (c.Plain) {
+      EXPECT_EQ(work, c.Final + ".part");
+      continue;
+    }
+    // The cut name, "~", 8 hex digits, ".part"; the cut never splits a character.
+    const std::string head = work.substr(0, work.size() - 14);
+    EXPECT_LE(head.size(), 200u);
+    EXPECT_GE(head.size(), 198u);
+    EXPECT_EQ(c.Final.compare(0, head.size(), head), 0);
+    EXPECT_NE(static_cast<unsigned char>(c.Final[head.size()]) & 0xC0, 0x80u);
+    EXPECT_EQ(work[head.size()], '~');
+    EXPECT_EQ(work.substr(head.size() + 1, 8).find_first_not_of("0123456789abcdef"), std::string::npos) << work;
+  }
+  // Names that differ only after the cut still get work names of their own.
+  EXPECT_NE(MakeWorkFileName(std::string(250, 'a') + "1.mp4"), MakeWorkFileName(std::string(250, 'a') + "2.mp4"));
+}
+
+TEST(OutputNames, SameOutputNamesIgnoreTheCaseOfLettersOnly) {
+  const struct {
+    const char* A;
+    const char* B;
+    bool Same;
+  } cases[] = {
+      {"/out/cam.mp4", "/out/CAM.MP4", true},
+      {"/out/cam.mp4", "/out/cam.mp4", true},
+      {"/out/cam.mp4", "/out/cam1.mp4", false},
+      {"/out/cam.H264", "/out/cam.h265", false},
+      {"/out/\xC3\xA9t\xC3\xA9.mp4", "/out/\xC3\x89T\xC3\x89.mp4", false},  // only A to Z fold
+  };
+  for (const auto& c : cases) EXPECT_EQ(SameOutputName(c.A, c.B), c.Same) << c.A << " " << c.B;
+}

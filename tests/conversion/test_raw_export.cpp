@@ -120,13 +120,23 @@ TEST(RawExport, WalkWritesTheVideoPayloadsBackToBack) {
          r.Expected.append(last.begin(), last.begin() + 400);
        },
        2, true},
-      {"a length of 4 GB on a small file copies what is there",
+      {"a length past 256 MiB is damage: nothing of it is copied",
        [](TRecord& r) {
          r.Video(PatternBytes(10, 1));
          std::vector<uint8_t> p = PatternBytes(1000, 2);
          TVideoBlockSpec v;
          v.OverrideFrameLength = true;
          v.FrameLength = 0xFFFFFFFFu;
+         r.Builder.AddVideo(v, p);
+       },
+       2, true},
+      {"a length of 256 MiB on a small file copies what is there",
+       [](TRecord& r) {
+         r.Video(PatternBytes(10, 1));
+         std::vector<uint8_t> p = PatternBytes(1000, 2);
+         TVideoBlockSpec v;
+         v.OverrideFrameLength = true;
+         v.FrameLength = OmMaxPayloadLength;
          r.Builder.AddVideo(v, p);
          r.Expected.append(p.begin(), p.end());
        },
@@ -282,12 +292,21 @@ TEST_F(RawExportFile, FailuresAreToldApart) {
   TConversionOutcome noFolder = Run(src, FDir.File("no/such/folder/full"));
   EXPECT_EQ(noFolder.Status, TConversionStatus::OutputFailed);
 
-  if (FileExists("/dev/full")) {
-    // An MPEG-4 recording has no extension: the output is /dev/full, where every write fails.
-    TConversionOutcome full = Run(src, "/dev/full");
-    EXPECT_EQ(full.Status, TConversionStatus::WriteFailed);
-    EXPECT_FALSE(full.Succeeded());
-  }
+  // An MPEG-4 recording has no extension: the output would be the device itself.
+  TConversionOutcome device = Run(src, "/dev/full");
+  EXPECT_EQ(device.Status, TConversionStatus::OutputFailed);
+  EXPECT_NE(device.Message.find("is not a regular file"), std::string::npos) << device.Message;
+
+  // A full disk: the write fails and the partial file goes.
+  TSmallTmpfs disk(64 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  TRecord big;
+  for (int i = 0; i < 20; ++i) big.Video(PatternBytes(10000, static_cast<uint32_t>(i)));
+  TConversionOutcome full = Run(Save(big, "big.vyr"), disk.File("big"));
+  EXPECT_EQ(full.Status, TConversionStatus::WriteFailed);
+  EXPECT_FALSE(full.Succeeded());
+  EXPECT_NE(full.Message.find("No space left"), std::string::npos) << full.Message;
+  EXPECT_EQ(ListFolder(disk.Path()), std::vector<std::string>{});
 }
 
 TEST_F(RawExportFile, NeverOverwritesTheRecordingItself) {

@@ -185,14 +185,15 @@ TEST_F(RecordToMp4Test, StreamInMemoryConvertsAsTheFileDoes) {
     EXPECT_EQ(progress.load(), 100) << type;
     EXPECT_EQ(VideoFrameHashes(mem), VideoFrameHashes(Out() + ".mp4")) << type;
   }
-  // A stop asked before the start writes nothing, and the file is still closed properly.
+  // A stop asked before the start writes nothing, and leaves no file that no player takes.
   TVyrRecordBuilder b = Recording(OmVideoType_H264, 4, AUDIO_TYPE_NONE);
   TMemoryStream stream(b.Bytes().data(), b.Size());
   std::atomic<bool> stop{true};
   const std::string stopped = FDir.File("stopped.mp4");
   TConversionOutcome o = ConvertRecordStreamToMp4(stream, 176, 144, 10, stopped, &stop);
   EXPECT_EQ(o.Status, TConversionStatus::NothingWritten);
-  EXPECT_TRUE(std::filesystem::exists(stopped));
+  EXPECT_EQ(o.KeptFileName, "");
+  EXPECT_FALSE(std::filesystem::exists(stopped));
   EXPECT_FALSE(std::filesystem::exists(stopped + ".part"));
 }
 
@@ -306,17 +307,28 @@ TEST_F(RecordToMp4Test, FailuresAreNotReportedAsSuccess) {
 }
 
 TEST_F(RecordToMp4Test, FullDiskIsAWriteFailure) {
-  // /dev/full takes the file's creation and refuses every byte.
   std::string src = Save(Recording(OmVideoType_H264, 30));
   TDmRecordToMP4 task;
-  task.StartTask(176, 144, 10, "/dev/full", nullptr);  // no source: ends at once
+  task.StartTask(176, 144, 10, FDir.File("never.mp4"), nullptr);  // no source: ends at once
   while (task.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(task.WorkProgress(), -1);
+  // A device is no output: nothing is written to it.
   std::unique_ptr<TStream> s = TFileStream::OpenRead(src);
   task.StartTask(176, 144, 10, "/dev/full", s.get());
   while (task.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(task.LastOutcome().Status, TConversionStatus::WriteFailed);
+  EXPECT_EQ(task.LastOutcome().Status, TConversionStatus::OutputFailed);
+  EXPECT_NE(task.LastOutcome().Message.find("is not a regular file"), std::string::npos);
   EXPECT_EQ(task.WorkProgress(), 100);
+
+  TSmallTmpfs disk(16 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  task.StartTask(176, 144, 10, disk.File("full.mp4"), s.get());
+  while (task.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(task.LastOutcome().Status, TConversionStatus::WriteFailed);
+  EXPECT_EQ(task.LastOutcome().KeptFileName, "");
+  EXPECT_EQ(task.WorkProgress(), 100);
+  // The failed output is gone, so the disk is free for the next one.
+  EXPECT_EQ(ListFolder(disk.Path()), std::vector<std::string>{});
 }
 
 TEST_F(RecordToMp4Test, MissingParametersMarkProgressMinusOne) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "conversion/UStreams.h"
@@ -52,82 +53,58 @@ TEST(FileStream, OpenFailsForMissingFilesAndFolders) {
   EXPECT_FALSE(TFileStream::OpenRead(dir.File("folder.vyr")));
 }
 
-TEST(FileWriter, WritesPatchesAndCopies) {
+TEST(FileStream, SpecialFilesAreRefusedAtOnce) {
+  // A FIFO without a writer would block a plain open for ever; it and a device fail at once,
+  // with a reason the user can read.
   TTempDir dir;
-  const std::string data = Pattern(700000);
-  WriteFileBytes(dir.File("src.bin"), data);
-  auto src = TFileStream::OpenRead(dir.File("src.bin"));
-  auto out = TFileWriter::Create(dir.File("out.bin"));
-  ASSERT_TRUE(out);
-  EXPECT_TRUE(out->Write("HEAD", 4));
-  src->Seek(100, TSeekOrigin::Begin);
-  uint64_t copied = 0;
-  EXPECT_TRUE(out->CopyFrom(*src, 600000, &copied));
-  EXPECT_EQ(copied, 600000u);
-  EXPECT_TRUE(out->WriteAt(0, "head", 4));
-  // Asking for more than the source holds copies what is there and reports it.
-  EXPECT_FALSE(out->CopyFrom(*src, 1ull << 40, &copied));
-  EXPECT_EQ(copied, data.size() - 600100);
-  EXPECT_EQ(out->Position(), static_cast<int64_t>(4 + data.size() - 100));
-  EXPECT_FALSE(out->Failed());
-  EXPECT_TRUE(out->Close());
-  EXPECT_TRUE(out->Close());
-  EXPECT_EQ(ReadFileBytes(dir.File("out.bin")), "head" + data.substr(100));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.vyr").c_str(), 0600), 0);
+  const struct {
+    std::string Name;
+    const char* Why;
+  } cases[] = {{dir.File("fifo.vyr"), "not a regular file"},
+               {"/dev/null", "not a regular file"},
+               {dir.Path(), "folder"},
+               {dir.File("missing.vyr"), "No such file"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string why;
+    EXPECT_FALSE(TFileStream::OpenRead(c.Name, &why));
+    EXPECT_NE(why.find(c.Why), std::string::npos) << why;
+  }
 }
 
-TEST(FileWriter, ReplacesAnExistingFile) {
+TEST(FileStream, AFileThatShrinksWhileReadEndsEarly) {
   TTempDir dir;
-  WriteFileBytes(dir.File("o.bin"), std::string(1000, 'x'));
-  auto out = TFileWriter::Create(dir.File("o.bin"));
-  ASSERT_TRUE(out);
-  out->Write("ab", 2);
-  out->Close();
-  EXPECT_EQ(ReadFileBytes(dir.File("o.bin")), "ab");
+  const std::string data = Pattern(200000);
+  WriteFileBytes(dir.File("f.vyr"), data);
+  auto file = TFileStream::OpenRead(dir.File("f.vyr"));
+  ASSERT_TRUE(file);
+  std::string buf(1000, '\0');
+  EXPECT_EQ(file->Read(&buf[0], buf.size()), buf.size());
+  EXPECT_FALSE(file->EndedEarly());
+  ASSERT_EQ(::truncate(dir.File("f.vyr").c_str(), 150000), 0);
+  file->Seek(149000, TSeekOrigin::Begin);
+  std::string rest(5000, '\0');
+  EXPECT_EQ(file->Read(&rest[0], rest.size()), 1000u);
+  EXPECT_TRUE(file->EndedEarly());
+
+  // Reading up to the end of a file that kept its size is no early end.
+  auto whole = TFileStream::OpenRead(dir.File("f.vyr"));
+  std::string all(200000, '\0');
+  EXPECT_EQ(whole->Read(&all[0], all.size()), 150000u);
+  EXPECT_FALSE(whole->EndedEarly());
 }
 
-TEST(FileWriter, FullDiskIsReported) {
-  auto out = TFileWriter::Create("/dev/full");
-  ASSERT_TRUE(out);
-  std::string big(1 << 20, 'x');
-  out->Write(big.data(), big.size());
-  EXPECT_TRUE(out->Failed());
-  EXPECT_FALSE(out->Close());
-}
-
-TEST(FileWriter, FailsToCreateInAMissingFolder) {
-  EXPECT_FALSE(TFileWriter::Create("/nonexistent-folder/x.mp4"));
-}
-
-TEST(FileWriter, WritesUnderATemporaryNameUntilClosed) {
+TEST(FileStream, IdentityTellsTheFileBehindAnyName) {
   TTempDir dir;
-  WriteFileBytes(dir.File("o.mp4"), "old");
-  auto out = TFileWriter::Create(dir.File("o.mp4"));
-  ASSERT_TRUE(out);
-  EXPECT_EQ(out->WorkFileName(), dir.File("o.mp4.part"));
-  out->Write("new", 3);
-  // A process killed now leaves the old file and a .part file, nothing that looks finished.
-  EXPECT_EQ(ReadFileBytes(dir.File("o.mp4")), "old");
-  EXPECT_TRUE(FileExists(dir.File("o.mp4.part")));
-  EXPECT_TRUE(out->Close());
-  EXPECT_EQ(ReadFileBytes(dir.File("o.mp4")), "new");
-  EXPECT_FALSE(FileExists(dir.File("o.mp4.part")));
-}
-
-TEST(FileWriter, FolderIsNoOutput) {
-  TTempDir dir;
-  EXPECT_FALSE(TFileWriter::Create(dir.Path()));
-  EXPECT_FALSE(TFileWriter::Create(""));
-}
-
-TEST(FileWriter, SkipLeavesAHoleThatReadsAsZeros) {
-  TTempDir dir;
-  auto out = TFileWriter::Create(dir.File("hole.bin"));
-  ASSERT_TRUE(out);
-  EXPECT_TRUE(out->Write("ab", 2));
-  EXPECT_TRUE(out->Skip(300000));
-  EXPECT_TRUE(out->Write("cd", 2));
-  EXPECT_EQ(out->Position(), 300004);
-  EXPECT_TRUE(out->WriteAt(1, "B", 1));
-  EXPECT_TRUE(out->Close());
-  EXPECT_EQ(ReadFileBytes(dir.File("hole.bin")), "aB" + std::string(300000, '\0') + "cd");
+  WriteFileBytes(dir.File("a.vyr"), "x");
+  ASSERT_EQ(::symlink(dir.File("a.vyr").c_str(), dir.File("link.vyr").c_str()), 0);
+  WriteFileBytes(dir.File("b.vyr"), "x");
+  auto a = TFileStream::OpenRead(dir.File("a.vyr"));
+  auto link = TFileStream::OpenRead(dir.File("link.vyr"));
+  auto b = TFileStream::OpenRead(dir.File("b.vyr"));
+  EXPECT_TRUE(a->Identity().SameAs(link->Identity()));
+  EXPECT_FALSE(a->Identity().SameAs(b->Identity()));
+  TMemoryStream mem("x", 1);
+  EXPECT_FALSE(mem.Identity().Valid);
 }

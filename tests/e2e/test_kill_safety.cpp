@@ -13,13 +13,14 @@
 namespace {
 const std::string Vyrconvert = std::string(VYR_BIN_DIR) + "/vyrconvert";
 
-std::string LongRecording(const TTempDir& ADir, int AVideoType) {  // D1, 80 s
+std::string LongRecording(const TTempDir& ADir, int AVideoType, uint32_t AFrames = 2000,
+                          uint8_t AMode = OmResolution_D1) {  // D1, 80 s
   TRecordingSpec spec;
   spec.VideoType = AVideoType;
-  spec.VideoMode = OmResolution_D1;
+  spec.VideoMode = AMode;
   spec.AudioType = AUDIO_TYPE_G711A;
   spec.FrameRate = 25;
-  spec.Frames = 2000;
+  spec.Frames = AFrames;
   spec.KeyInterval = 50;
   std::string error;
   TVideoPayloadSource source = EncodedPayloadSource(spec, error);
@@ -66,6 +67,14 @@ TEST(KillSafety, KilledMidFileLeavesOnlyAPartFile) {
       // Killed in the middle: nothing under the final name, the partial file as ".part".
       EXPECT_FALSE(FileExists(final)) << c.Format;
       EXPECT_TRUE(FileExists(part)) << c.Format;
+      // The next run takes the unlocked ".part" for the leftover it is: it removes it and
+      // writes the output whole (a short recording of the same name, to be quick).
+      TTempDir again;
+      const std::string shortSrc = LongRecording(again, OmVideoType_MJPEG, 20, OmResolution_QCIF);
+      TProcessResult next = RunProcess({Vyrconvert, "-f", c.Format, "-o", dir.File("out"), shortSrc});
+      EXPECT_EQ(next.ExitCode, 0) << next.Err;
+      EXPECT_TRUE(FileExists(final)) << c.Format;
+      EXPECT_FALSE(FileExists(part)) << c.Format;
     } else {
       // The raw export only copies and may end before the signal arrives: then the file is
       // whole under its final name. The MP4 conversion transcodes 80 s and is always caught.

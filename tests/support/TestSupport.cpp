@@ -1,6 +1,12 @@
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -109,7 +115,17 @@ std::string DrainFd(int AFd) {
 }
 }  // namespace
 
-TChildProcess::TChildProcess(const std::vector<std::string>& AArgs) {
+namespace {
+void ApplyLimit(int AResource, long long AValue) {
+  if (AValue < 0) return;
+  struct rlimit lim {};
+  lim.rlim_cur = static_cast<rlim_t>(AValue);
+  lim.rlim_max = static_cast<rlim_t>(AValue);
+  ::setrlimit(AResource, &lim);
+}
+}  // namespace
+
+TChildProcess::TChildProcess(const std::vector<std::string>& AArgs, const TProcessLimits& ALimits) {
   char outTmpl[] = "/tmp/vyrout-XXXXXX";
   char errTmpl[] = "/tmp/vyrerr-XXXXXX";
   FOutFd = ::mkstemp(outTmpl);
@@ -122,6 +138,9 @@ TChildProcess::TChildProcess(const std::vector<std::string>& AArgs) {
     ::dup2(FErrFd, STDERR_FILENO);
     int devnull = ::open("/dev/null", O_RDONLY);
     ::dup2(devnull, STDIN_FILENO);
+    ApplyLimit(RLIMIT_FSIZE, ALimits.FileSizeBytes);
+    ApplyLimit(RLIMIT_NOFILE, ALimits.OpenFiles);
+    ApplyLimit(RLIMIT_AS, ALimits.MemoryBytes);
     std::vector<char*> argv;
     for (const std::string& a : AArgs) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -143,6 +162,21 @@ void TChildProcess::Signal(int ASignal) {
   if (FPid > 0) ::kill(FPid, ASignal);
 }
 
+bool TChildProcess::TryWait(int ATimeoutMs, TProcessResult& AResult) {
+  if (FPid <= 0) return false;
+  for (int waited = 0;; waited += 10) {
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(FPid, &status, WNOHANG, &usage) == FPid) {
+      FPid = -1;
+      AResult = Collect(status, usage);
+      return true;
+    }
+    if (waited >= ATimeoutMs) return false;
+    ::usleep(10000);
+  }
+}
+
 TProcessResult TChildProcess::Wait() {
   TProcessResult r;
   if (FPid <= 0) return r;
@@ -150,6 +184,13 @@ TProcessResult TChildProcess::Wait() {
   struct rusage usage {};
   ::wait4(FPid, &status, 0, &usage);
   FPid = -1;
+  return Collect(status, usage);
+}
+
+TProcessResult TChildProcess::Collect(int AStatus, const struct rusage& AUsage) {
+  TProcessResult r;
+  const int status = AStatus;
+  const struct rusage& usage = AUsage;
   r.MaxRssKb = usage.ru_maxrss;
   r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   ::lseek(FOutFd, 0, SEEK_SET);
@@ -159,6 +200,66 @@ TProcessResult TChildProcess::Wait() {
   return r;
 }
 
-TProcessResult RunProcess(const std::vector<std::string>& AArgs) {
-  return TChildProcess(AArgs).Wait();
+TProcessResult RunProcess(const std::vector<std::string>& AArgs, const TProcessLimits& ALimits) {
+  return TChildProcess(AArgs, ALimits).Wait();
+}
+
+namespace {
+// Moves this process (its calling thread and everything it starts later) into a mount
+// namespace of its own, once.
+bool EnterPrivateMountNamespace(std::string& AWhy) {
+  static int state = 0;  // 0 not tried, 1 done, -1 failed
+  static std::string why;
+  if (state == 0) {
+    if (::geteuid() != 0) {
+      why = "needs root to mount a tmpfs";
+      state = -1;
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+      why = std::string("unshare: ") + std::strerror(errno);
+      state = -1;
+    } else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      why = std::string("private mounts: ") + std::strerror(errno);
+      state = -1;
+    } else {
+      state = 1;
+    }
+  }
+  AWhy = why;
+  return state == 1;
+}
+}  // namespace
+
+TSmallTmpfs::TSmallTmpfs(size_t ABytes) {
+  char tmpl[] = "/tmp/vyrtmpfs-XXXXXX";
+  if (!::mkdtemp(tmpl)) {
+    FWhy = std::string("mkdtemp: ") + std::strerror(errno);
+    return;
+  }
+  FPath = tmpl;
+  if (!EnterPrivateMountNamespace(FWhy)) return;
+  const std::string options = "size=" + std::to_string(ABytes) + ",mode=0755";
+  if (::mount("tmpfs", FPath.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    FWhy = std::string("mount: ") + std::strerror(errno);
+    return;
+  }
+  FMounted = true;
+}
+
+TSmallTmpfs::~TSmallTmpfs() {
+  if (FMounted) ::umount2(FPath.c_str(), MNT_DETACH);
+  if (!FPath.empty()) ::rmdir(FPath.c_str());
+}
+
+unsigned long long TSmallTmpfs::FreeBytes() const {
+  struct statvfs st {};
+  if (::statvfs(FPath.c_str(), &st) != 0) return 0;
+  return static_cast<unsigned long long>(st.f_bavail) * st.f_frsize;
+}
+
+std::vector<std::string> ListFolder(const std::string& ADir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(ADir, ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }

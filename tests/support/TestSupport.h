@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -58,19 +59,57 @@ struct TProcessResult {
   std::string Err;
   long MaxRssKb = 0;  // peak resident memory of the process
 };
+// Resource limits set in a child process before it starts the program; -1 leaves a limit
+// as it is.
+struct TProcessLimits {
+  long long FileSizeBytes = -1;  // RLIMIT_FSIZE: a write past it fails (or raises SIGXFSZ)
+  long long OpenFiles = -1;      // RLIMIT_NOFILE
+  long long MemoryBytes = -1;    // RLIMIT_AS
+};
+
 // Runs a program (argv[0] a path) and collects its output and exit status.
-TProcessResult RunProcess(const std::vector<std::string>& AArgs);
+TProcessResult RunProcess(const std::vector<std::string>& AArgs, const TProcessLimits& ALimits = {});
 
 // A program started in the background, for tests that signal it while it runs.
 class TChildProcess {
  public:
-  explicit TChildProcess(const std::vector<std::string>& AArgs);
+  explicit TChildProcess(const std::vector<std::string>& AArgs, const TProcessLimits& ALimits = {});
   ~TChildProcess();  // kills and reaps a child still running
   void Signal(int ASignal);
   TProcessResult Wait();
+  // Waits at most ATimeoutMs for the program to end; false (and the program still running)
+  // when it did not.
+  bool TryWait(int ATimeoutMs, TProcessResult& AResult);
   int Pid() const { return FPid; }
 
  private:
+  TProcessResult Collect(int AStatus, const struct rusage& AUsage);
   int FPid = -1;
   int FOutFd = -1, FErrFd = -1;
 };
+
+// A small tmpfs on a fresh folder, for tests of a full disk. It is mounted in a mount
+// namespace of this test process's own (made on first use), so nothing outside the process
+// sees it and nothing is left mounted when the process ends. Needs root: Ok() is false
+// otherwise, and Why() tells why.
+class TSmallTmpfs {
+ public:
+  explicit TSmallTmpfs(size_t ABytes);
+  ~TSmallTmpfs();
+  TSmallTmpfs(const TSmallTmpfs&) = delete;
+  TSmallTmpfs& operator=(const TSmallTmpfs&) = delete;
+  bool Ok() const { return FMounted; }
+  const std::string& Why() const { return FWhy; }
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& AName) const { return FPath + "/" + AName; }
+  // Bytes still free on it.
+  unsigned long long FreeBytes() const;
+
+ private:
+  std::string FPath;
+  std::string FWhy;
+  bool FMounted = false;
+};
+
+// The names in a folder (without "." and ".."), sorted.
+std::vector<std::string> ListFolder(const std::string& ADir);
