@@ -1,5 +1,7 @@
 #include "ui/UProgramModules.h"
 
+#include <csignal>
+
 #include "conversion/UDmRecordToMP4.h"
 #include "support/UDmReadSysParamIni.h"
 #include "support/uMultiLanguage.h"
@@ -10,6 +12,9 @@
 TProgramModules::TProgramModules() {
   // Before any conversion thread exists: a long queue run keeps no memory of earlier files.
   FixLargeBlockThreshold();
+  // A file-size limit makes an output's write fail (reported for that file) instead of
+  // killing the program with the rest of the queue.
+  std::signal(SIGXFSZ, SIG_IGN);
   FWindow = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
   FmVyrToMp4 = FWindow.get();
   FTask = std::make_unique<TDmRecordToMP4>();
