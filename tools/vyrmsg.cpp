@@ -3,13 +3,16 @@
 //   vyrmsg close        makes the program close (a running conversion is stopped properly)
 //   vyrmsg send W [L]   sends any message and prints the answers, one "W L" line each
 // Options: -t MS  how long to wait for answers (default 1000). Exit status 3 when no
-// program runs, 4 when the connection fails, 2 for bad usage.
+// program runs, 4 when the connection fails (or the user has no private runtime folder),
+// 2 for bad usage. The program's socket is found in the same runtime folder as the program
+// chose (ui/UUserRuntimeDir.h).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "ui/UUserRuntimeDir.h"
 #include "ui/UWindowMessage.h"
 
 namespace {
@@ -56,9 +59,15 @@ int main(int argc, char** argv) {
     case TSendResult::NoInstance:
       std::fputs("vyrmsg: the desktop program is not running\n", stderr);
       return 3;
-    case TSendResult::Failed:
-      std::fputs("vyrmsg: cannot reach the desktop program\n", stderr);
+    case TSendResult::Failed: {
+      std::string problem;
+      if (GetUserRuntimeDir(&problem).empty()) {
+        std::fprintf(stderr, "vyrmsg: no private runtime folder: %s\n", problem.c_str());
+      } else {
+        std::fputs("vyrmsg: cannot reach the desktop program\n", stderr);
+      }
       return 4;
+    }
     case TSendResult::Sent:
       break;
   }

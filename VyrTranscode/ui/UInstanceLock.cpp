@@ -1,7 +1,10 @@
 #include "ui/UInstanceLock.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ui/UUserRuntimeDir.h"
@@ -12,16 +15,37 @@ TInstanceLock::~TInstanceLock() {
   if (FFd >= 0) ::close(FFd);  // closing drops the lock
 }
 
-bool TInstanceLock::TryAcquire() {
-  if (FFd >= 0) return true;
-  std::string file = UserRuntimeFile(FName);
-  if (file.empty()) return false;
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+TLockStatus TInstanceLock::Acquire() {
+  if (FFd >= 0) return TLockStatus::Acquired;
+  FProblem.clear();
+  std::string problem;
+  const std::string dir = GetUserRuntimeDir(&problem);
+  if (dir.empty()) {
+    FProblem = "no private runtime folder: " + problem;
+    return TLockStatus::Unavailable;
+  }
+  const std::string file = dir + FName;
+  // Never through a link, and never a FIFO or device that would block or act on open.
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    char buf[128];
+    FProblem = file + ": " + ::strerror_r(errno, buf, sizeof(buf));
+    return TLockStatus::Unavailable;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return false;
+    FProblem = file + ": is not a regular file";
+    return TLockStatus::Unavailable;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) return TLockStatus::HeldByAnother;
+    char buf[128];
+    FProblem = file + ": cannot be locked (" + ::strerror_r(err, buf, sizeof(buf)) + ")";
+    return TLockStatus::Unavailable;
   }
   FFd = fd;
-  return true;
+  return TLockStatus::Acquired;
 }

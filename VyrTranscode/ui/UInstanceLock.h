@@ -5,6 +5,12 @@
 
 #include <string>
 
+enum class TLockStatus {
+  Acquired,       // this process holds the lock
+  HeldByAnother,  // another process holds it: another instance runs
+  Unavailable,    // no runtime folder, or the lock file cannot be opened (see Problem())
+};
+
 class TInstanceLock {
  public:
   explicit TInstanceLock(std::string AName);
@@ -12,12 +18,15 @@ class TInstanceLock {
   TInstanceLock(const TInstanceLock&) = delete;
   TInstanceLock& operator=(const TInstanceLock&) = delete;
 
-  // True when this process now holds the lock; false when another process holds it or the
-  // lock file cannot be made (treated as "another instance runs").
-  bool TryAcquire();
+  TLockStatus Acquire();
+  // True when this process now holds the lock.
+  bool TryAcquire() { return Acquire() == TLockStatus::Acquired; }
   bool Held() const { return FFd >= 0; }
+  // Why the last Acquire() answered Unavailable, in one line.
+  const std::string& Problem() const { return FProblem; }
 
  private:
   std::string FName;
+  std::string FProblem;
   int FFd = -1;
 };
