@@ -1,13 +1,13 @@
 #include "ui/UInstanceActivation.h"
 
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
+#include <QVariant>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "ui/UUserRuntimeDir.h"
 #include "ui/UWindowMessage.h"
 
 bool RequestActivation(int AWaitMs) {
@@ -29,30 +29,22 @@ bool RequestActivation(int AWaitMs) {
   return ok;
 }
 
-TActivationServer::TActivationServer(QObject* AParent)
-    : QObject(AParent), FServer(new QLocalServer(this)) {
-  connect(FServer, &QLocalServer::newConnection, this, [this] {
-    while (QLocalSocket* conn = FServer->nextPendingConnection()) {
-      connect(conn, &QLocalSocket::disconnected, conn, &QObject::deleteLater);
-      auto handle = [this, conn] {
-        if (conn->bytesAvailable() < 1) return;
-        conn->readAll();
-        emit ActivationRequested();
-        conn->write("1", 1);
-        conn->flush();
-        conn->disconnectFromServer();
-      };
-      connect(conn, &QLocalSocket::readyRead, this, handle);
-      handle();
-    }
-  });
+TActivationServer::TActivationServer(QObject* AParent, int AIdleTimeoutMs)
+    : QObject(AParent), FServer(new TUserSocketServer(this, AIdleTimeoutMs)) {
+  connect(FServer, &TUserSocketServer::DataReady, this, &TActivationServer::Serve);
 }
 
-bool TActivationServer::Listen() {
-  std::string path = UserRuntimeFile(VYR_ACTIVATION_NAME);
-  if (path.empty()) return false;
-  const QString qpath = QString::fromStdString(path);
-  QLocalServer::removeServer(qpath);
-  FServer->setSocketOptions(QLocalServer::UserAccessOption);
-  return FServer->listen(qpath);
+bool TActivationServer::Listen() { return FServer->Listen(VYR_ACTIVATION_NAME); }
+
+void TActivationServer::Serve(QLocalSocket* AConnection) {
+  if (AConnection->bytesAvailable() < 1) return;
+  // One request per connection: whatever else comes on it is of no use.
+  AConnection->readAll();
+  if (AConnection->property("served").toBool()) return;
+  AConnection->setProperty("served", true);
+  QPointer<QLocalSocket> guard(AConnection);
+  emit ActivationRequested();
+  if (!guard) return;
+  TUserSocketServer::Send(AConnection, "1", 1);
+  AConnection->disconnectFromServer();
 }
