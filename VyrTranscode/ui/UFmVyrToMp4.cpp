@@ -278,7 +278,14 @@ void TFmVyrToMp4::LoadStyle() {
 
 void TFmVyrToMp4::showEvent(QShowEvent* AEvent) {
   QWidget::showEvent(AEvent);
-  if (!AEvent->spontaneous()) FormShow();
+  if (AEvent->spontaneous()) return;
+  FInShow = true;
+  FormShow();
+  FInShow = false;
+  // A close order that came while FormShow's box was open (or before the window was
+  // shown) is carried out once showing is complete: a window closed in the middle of
+  // being shown would be shown all the same, and the program would not end.
+  if (FCloseOrdered) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TFmVyrToMp4::FormShow() {
@@ -335,7 +342,9 @@ bool TFmVyrToMp4::FormClose() {
 }
 
 void TFmVyrToMp4::closeEvent(QCloseEvent* AEvent) {
-  if (!FormClose()) {
+  // A close order that came while the question was open has closed the question: the
+  // window closes whatever the answer was.
+  if (!FormClose() && !FCloseOrdered) {
     AEvent->ignore();
     return;
   }
@@ -678,7 +687,12 @@ void TFmVyrToMp4::WndProc(const TWindowMessage& AMsg, QLocalSocket* AConnection)
     if (IsWorking()) TWindowMessageServer::Reply(AConnection, TWindowMessage{VYR_MSG_BUSY, 0});
   } else if (AMsg.WParam == VYR_MSG_CLOSE) {
     tmrUpdateTask->stop();
-    // Closed from the event loop, not from inside the socket's signal.
-    QTimer::singleShot(0, this, [this] { close(); });
+    FCloseOrdered = true;
+    // Closed from the event loop, not from inside the socket's signal. A box the window
+    // shows (an error at start-up, say) would hold the order up: it is closed first.
+    QTimer::singleShot(0, this, [this] {
+      if (FDialogs.CloseAll) FDialogs.CloseAll();
+      if (!FInShow) close();  // else showEvent closes the window once it is shown
+    });
   }
 }

@@ -168,6 +168,8 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   int FSelOutDirTag = 0;
   int FFailedCount = 0;
   bool FTaskRunning = false;  // a task thread was started and not yet finished
+  bool FCloseOrdered = false;  // the close order 103 came: nothing may keep the window open
+  bool FInShow = false;        // showEvent runs FormShow (which may show a box)
   std::atomic<bool> FAbortRaw{false};
   TConversionOutcome FTaskOutcome;  // written by the task thread, read after it is joined
   TQueueTaskThread FTaskThread;

@@ -1,5 +1,6 @@
 #include "ui/UWindowDialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -52,5 +53,13 @@ TWindowDialogs DefaultWindowDialogs() {
   d.MessageBox = ShowMessageBox;
   d.OpenFiles = ShowOpenFiles;
   d.SelectFolder = ShowSelectFolder;
+  d.CloseAll = CloseOpenDialogs;
   return d;
+}
+
+void CloseOpenDialogs() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(w);
+    if (dialog && dialog->isVisible()) dialog->reject();
+  }
 }

@@ -26,7 +26,13 @@ struct TWindowDialogs {
   std::function<QStringList(QWidget* AParent, const QString& AFilter)> OpenFiles;
   // The chosen folder (without a trailing "/"), empty when cancelled.
   std::function<QString(QWidget* AParent, const QString& ATitle, const QString& AStartDir)> SelectFolder;
+  // Closes every dialog still open as if it were cancelled (a message box answers as its
+  // escape button would); each caller goes on once control returns to it.
+  std::function<void()> CloseAll;
 };
 
 // The real dialogs.
 TWindowDialogs DefaultWindowDialogs();
+
+// Closes every dialog of the program that is shown (see TWindowDialogs::CloseAll).
+void CloseOpenDialogs();

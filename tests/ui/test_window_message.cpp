@@ -1,9 +1,13 @@
 // The window message "VyrMp4MsgProc" over the local socket, with a real client: the query
-// answered only while a conversion runs, the close order, log lines, the socket folder, a
-// socket file left behind by a killed instance; and the single-instance lock.
+// answered only while a conversion runs, the close order (also while the window shows a
+// box), log lines, the socket folder, a socket file left behind by a killed instance, a
+// client in another process that never reads its answers; and the single-instance lock.
+#include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest>
+#include <fstream>
 #include <future>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +16,7 @@
 #include <unistd.h>
 
 #include "UiTestSupport.h"
+#include "support/UDmReadSysParamIni.h"
 #include "ui/UFmVyrToMp4.h"
 #include "ui/UInstanceActivation.h"
 #include "ui/UInstanceLock.h"
@@ -33,6 +38,21 @@ std::vector<TWindowMessage> SendAndWait(const TWindowMessage& AMsg, int AWaitMs,
   auto res = fut.get();
   if (AResult) *AResult = res.first;
   return res.second;
+}
+
+// The resident memory of this process, in KiB.
+long ResidentKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+bool AnyDialogShown() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qobject_cast<QDialog*>(w) && w->isVisible()) return true;
+  return false;
 }
 
 }  // namespace
@@ -135,6 +155,124 @@ class TestWindowMessage : public QObject {
     // The running task was told to stop and has been joined.
     QVERIFY(FTasks->SawStop.load());
     QVERIFY(!FTasks->Running.load());
+  }
+
+  // The close order closes the window even while it waits in one of its own boxes (the
+  // real ones): an error at start-up, the end of a run, the question before closing.
+  void closeOrderClosesTheWindowOverItsBox_data() {
+    QTest::addColumn<QString>("box");
+    QTest::newRow("settings error at show") << QStringLiteral("startup");
+    QTest::newRow("run finished") << QStringLiteral("finished");
+    QTest::newRow("question before closing") << QStringLiteral("question");
+  }
+  void closeOrderClosesTheWindowOverItsBox() {
+    QFETCH(QString, box);
+    std::unique_ptr<TDmReadSysParamIni> settings;
+    if (box == QStringLiteral("startup")) {
+      // No stored folder, and a folder in place of the settings file: the write at show
+      // is refused for every user, root included.
+      FEnv->WriteSettings("[RecordBrowerParam]\nLogLevel=0\n");
+      settings = std::make_unique<TDmReadSysParamIni>();
+      DmReadSysParamIni = settings.get();
+      ::unlink(FEnv->SettingsFile().c_str());
+      ::mkdir(FEnv->SettingsFile().c_str(), 0700);
+    } else {
+      W().show();
+    }
+    W().SetDialogs(DefaultWindowDialogs());
+    // Once the box is up, another program sends the close order. Should the box stay, it
+    // is closed later on (and the case fails) rather than waiting for a person.
+    bool boxWasShown = false, boxStayed = false;
+    std::future<TSendResult> sender;
+    QTimer order, rescue;
+    order.setSingleShot(true);
+    rescue.setSingleShot(true);
+    connect(&order, &QTimer::timeout, [&] {
+      boxWasShown = AnyDialogShown();
+      sender = std::async(std::launch::async, [] {
+        std::vector<TWindowMessage> replies;
+        return SendWindowMessage({VYR_MSG_CLOSE, 0}, 0, replies);
+      });
+    });
+    connect(&rescue, &QTimer::timeout, [&] {
+      boxStayed = AnyDialogShown();
+      CloseOpenDialogs();
+    });
+    order.start(300);
+    rescue.start(5000);
+    if (box == QStringLiteral("startup")) {
+      W().show();
+    } else if (box == QStringLiteral("finished")) {
+      const std::string p = FEnv->Dir().File("a.vyr");
+      WriteFileBytes(p, "x");
+      W().DropFiles({QString::fromStdString(p)});
+      W().btnConvertClick();
+      RunTicksUntilIdle(W());
+    } else {
+      StartBlockingRun();
+      W().close();  // asks first: a conversion runs
+    }
+    QTRY_VERIFY(sender.valid());
+    QCOMPARE(int(sender.get()), int(TSendResult::Sent));
+    DmReadSysParamIni = nullptr;
+    QVERIFY(boxWasShown);
+    QVERIFY2(!boxStayed, "the box held the close order up");
+    QTRY_VERIFY(!W().isVisible());
+    QVERIFY(!AnyDialogShown());
+    QVERIFY(!W().IsWorking());
+    QVERIFY(!FTasks->Running.load());
+  }
+
+  // A client in another process floods queries during a run and never reads the answers:
+  // it is dropped once 64 KiB of answers wait for it, and the program's memory stays put.
+  void aClientThatNeverReadsIsDropped() {
+    StartBlockingRun();
+    const std::string path = UserRuntimeFile(VYR_MP4_MSG_NAME);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+    std::vector<uint8_t> block;
+    const auto query = EncodeWindowMessage({VYR_MSG_QUERY, 1});
+    for (int i = 0; i < 4096; ++i) block.insert(block.end(), query.begin(), query.end());
+    constexpr size_t FloodBytes = 32u << 20;
+    const long before = ResidentKb();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      // Only calls that are safe after a fork.
+      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) ::_exit(3);
+      timeval limit{10, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+      size_t sent = 0;
+      while (sent < FloodBytes) {
+        ssize_t n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ::_exit(errno == EPIPE || errno == ECONNRESET ? 0 : 2);
+        sent += size_t(n);
+      }
+      ::_exit(1);  // all of it went out: never dropped
+    }
+    QVERIFY(pid > 0);
+    long peak = before;
+    int status = 0;
+    QElapsedTimer t;
+    t.start();
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (t.elapsed() > 30000) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        QFAIL("the flooding client was never dropped");
+      }
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      peak = std::max(peak, ResidentKb());
+    }
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY2(peak - before < 8 * 1024, qPrintable(QString("grew by %1 KiB").arg(peak - before)));
+    // The program answers the next client as before.
+    auto replies = SendAndWait({VYR_MSG_QUERY, 2}, 2000);
+    QCOMPARE(replies.size(), size_t(1));
+    W().ShutdownTasks();
   }
 
   void noProgramMeansNoInstance() {
