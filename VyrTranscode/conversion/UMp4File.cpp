@@ -1,6 +1,8 @@
 #include "conversion/UMp4File.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -28,8 +30,22 @@ std::unique_ptr<TMp4File> TMp4File::Create(const std::string& AFileName, const T
   return std::unique_ptr<TMp4File>(new TMp4File(std::move(writer)));
 }
 
+// The time the file is made, in seconds since 1970: SOURCE_DATE_EPOCH when it holds a
+// whole number (the common convention for reproducible output, so that a conversion can
+// be compared byte for byte), else the clock.
+static int64_t CreationSeconds() {
+  const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+  if (fixed && *fixed) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(fixed, &end, 10);
+    if (errno == 0 && *end == '\0' && v >= 0) return v;
+  }
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 TMp4File::TMp4File(std::unique_ptr<TFileWriter> AWriter) : FWriter(std::move(AWriter)) {
-  std::time_t now = std::time(nullptr);
+  const int64_t now = CreationSeconds();
   FMovie.CreationTime = now > 0 ? static_cast<uint64_t>(now) + Mp4EpochOffset : 0;
   TBoxWriter out(*FWriter);
   WriteFtypBox(out);
