@@ -2,12 +2,12 @@
 // named "TFmVyrToMp4" in the user's runtime folder; a second start connects to it, and each
 // connection asks the window to restore, raise and activate itself. The window answers one
 // byte once it has done so. The server keeps its clients within the bounds of
-// TUserSocketServer (UWindowMessageServer.h).
+// TUserSocketServer (UUserSocketServer.h).
 #pragma once
 
 #include <QObject>
 
-#include "ui/UWindowMessageServer.h"
+#include "ui/UUserSocketServer.h"
 
 // The second start's side; no GUI toolkit is needed. True when a running window took the
 // request; false when none listens (for example while the first instance is still starting).
