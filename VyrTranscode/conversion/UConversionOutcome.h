@@ -33,6 +33,9 @@ struct TConversionOutcome {
   int64_t AudioFrames = 0;  // AAC frames written (MP4)
   int64_t BytesWritten = 0;
   double Duration = 0;      // seconds of media written, where known
+  // Damaged regions of the recording that were skipped, and their bytes.
+  int64_t DamagedRegions = 0;
+  int64_t DamagedBytes = 0;
 
   // Converted, or stopped by the user with a properly closed output.
   bool Succeeded() const {

@@ -1,9 +1,11 @@
 #include "conversion/UDmRecordToMP4.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
 #include "conversion/UMp4Maker.h"
+#include "conversion/URecordBlocks.h"
 #include "conversion/UVideoToX264.h"
 #include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
@@ -83,88 +85,79 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
     std::vector<uint8_t> lPayload;  // grows to the largest payload met, never shrinks
     std::vector<uint8_t> lX264Buff;
     TWalkFailure failure = TWalkFailure::None;
+    int64_t damagedRegions = 0, damagedBytes = 0;
     try {
       lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName, ASource.Identity());
       TStream& src = ASource;
-      src.Seek(0, TSeekOrigin::Begin);
-      const int64_t fileSize = src.Size();
-      uint8_t headBytes[OmHeadSize];
-      uint8_t subBytes[OmDataHeadSize];
+      TRecordBlockReader reader(src);
+      TOmBlock block;
+      TOmDamage damage;
 
-      // Reads a payload of ALength bytes into lPayload; false when the end of the file
-      // cuts it short. The length is checked against what the file still holds and against
-      // the largest real payload before anything is allocated, so a damaged length field
-      // cannot grow the buffer.
-      auto readPayload = [&](uint32_t ALength) -> bool {
-        if (ALength > OmMaxPayloadLength) {
-          PrintDebugString(FormatStr("Damaged block: payload length %u", ALength));
-          return false;
-        }
-        if (static_cast<int64_t>(ALength) > fileSize - src.Position()) return false;
-        if (lPayload.size() < ALength) lPayload.resize(ALength);
-        return src.Read(lPayload.data(), ALength) == ALength;
+      // Reads the payload of an accepted block into lPayload. The reader accepts only
+      // payloads that the file holds and that are at most OmMaxPayloadLength bytes, so no
+      // length field can grow the buffer beyond what the file holds; false when the file
+      // turned out shorter.
+      auto readPayload = [&](const TOmBlock& ABlock) -> bool {
+        const uint32_t length = ABlock.PayloadLength;
+        if (lPayload.size() < length) lPayload.resize(length);
+        return src.Seek(ABlock.PayloadOffset, TSeekOrigin::Begin) == ABlock.PayloadOffset &&
+               src.Read(lPayload.data(), length) == length;
+      };
+      auto publishProgress = [&] {
+        if (!AProgress || reader.Size() <= 0) return;
+        const int64_t pos = std::min(reader.Position(), reader.Size());
+        AProgress->store(static_cast<int32_t>(pos * 100 / reader.Size()), std::memory_order_relaxed);
       };
 
       // A writer without a file has nothing to write to: the walk is skipped.
-      while (lMp4Maker->HasFile() && !aborted()) {
-        bool endOfBlocks = true;
-        if (src.Position() < fileSize && src.Read(headBytes, OmHeadSize) == OmHeadSize) {
-          TOmHead lMsgHead = DecodeOmHead(headBytes);
-          if (lMsgHead.INF != stHeadINF) break;  // no drain after a wrong magic
-          endOfBlocks = false;
-          if (lMsgHead.nCmd == OmCmdSendVideoData) {
-            if (src.Read(subBytes, OmDataHeadSize) < OmDataHeadSize) {
-              endOfBlocks = true;
-            } else {
-              TOmVideoDataHead lVideoHead = DecodeOmVideoHead(subBytes);
-              if (!readPayload(lVideoHead.dwFrameLength)) {
-                endOfBlocks = true;
-              } else if (lVideoHead.byVideoType == OmVideoType_H264) {
-                lMp4Maker->PushVideoX264Frame(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
-                                              lVideoHead.byFrameType);
-              } else {
-                if (!lVideoToX264) {
-                  lVideoToX264.reset(new TVideoToX264());
-                  lVideoToX264->SetFPS(AFrameRate);
-                }
-                if (lVideoToX264->TranscodeToX264(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
-                                                  lVideoHead.byVideoType, lX264Buff) &&
-                    !lX264Buff.empty()) {
-                  lMp4Maker->PushVideoX264Frame(lX264Buff.data(), static_cast<int32_t>(lX264Buff.size()), 0);
-                }
-              }
-            }
-          } else if (lMsgHead.nCmd == OmCmdSendAudioData) {
-            if (src.Read(subBytes, OmDataHeadSize) < OmDataHeadSize) {
-              endOfBlocks = true;
-            } else {
-              TOmAudioDataHead lAudioHead = DecodeOmAudioHead(subBytes);
-              if (lAudioHead.byAudioType == AUDIO_TYPE_NONE) {
-                src.Seek(lAudioHead.dwFrameLength, TSeekOrigin::Current);
-                continue;  // no progress update for a skipped block
-              }
-              if (!readPayload(lAudioHead.dwFrameLength)) {
-                endOfBlocks = true;
-              } else {
-                lMp4Maker->PushAudioFrame(lPayload.data(), static_cast<int32_t>(lAudioHead.dwFrameLength),
-                                          lAudioHead.byAudioType);
-              }
-            }
-          } else {
-            src.Seek(lMsgHead.length, TSeekOrigin::Current);
-          }
-        }
-        if (!endOfBlocks) {
-          int64_t pos = src.Position();
-          if (pos > fileSize) pos = fileSize;
-          if (AProgress) AProgress->store(static_cast<int32_t>(pos * 100 / fileSize), std::memory_order_relaxed);
+      bool endOfBlocks = !lMp4Maker->HasFile();
+      while (!endOfBlocks && !aborted()) {
+        const TOmReadItem item = reader.Next(block, damage);
+        if (item == TOmReadItem::End) break;
+        if (item == TOmReadItem::Damage) {
+          // No half picture before the damage is glued to what follows it.
+          lMp4Maker->EndPicture();
+          publishProgress();
           continue;
         }
-        // Drain: no further block (end of file, a short head, or a block cut short).
-        if (!lVideoToX264) break;
+        // The file's cut last block ends the walk; its payload is not used.
+        if (block.Cut) break;
+        if (block.IsVideo()) {
+          const TOmVideoDataHead& lVideoHead = block.Video;
+          // An empty video block carries no picture; above all it is no request to drain.
+          if (lVideoHead.dwFrameLength > 0) {
+            if (!readPayload(block)) break;
+            if (lVideoHead.byVideoType == OmVideoType_H264) {
+              lMp4Maker->PushVideoX264Frame(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
+                                            lVideoHead.byFrameType);
+            } else {
+              if (!lVideoToX264) {
+                lVideoToX264.reset(new TVideoToX264());
+                lVideoToX264->SetFPS(AFrameRate);
+              }
+              if (lVideoToX264->TranscodeToX264(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
+                                                lVideoHead.byVideoType, lX264Buff) &&
+                  !lX264Buff.empty()) {
+                lMp4Maker->PushVideoX264Frame(lX264Buff.data(), static_cast<int32_t>(lX264Buff.size()), 0);
+              }
+            }
+          }
+        } else if (block.IsAudio()) {
+          const TOmAudioDataHead& lAudioHead = block.Audio;
+          if (lAudioHead.byAudioType == AUDIO_TYPE_NONE) continue;  // no progress update for a skipped block
+          if (!readPayload(block)) break;
+          lMp4Maker->PushAudioFrame(lPayload.data(), static_cast<int32_t>(lAudioHead.dwFrameLength),
+                                    lAudioHead.byAudioType);
+        }
+        publishProgress();
+      }
+      // Drain: no further block (end of file, a short head, or a block cut short).
+      while (lVideoToX264 && lMp4Maker->HasFile() && !aborted()) {
         if (!lVideoToX264->TranscodeToX264(nullptr, 0, 0, lX264Buff) || lX264Buff.empty()) break;
         lMp4Maker->PushVideoX264Frame(lX264Buff.data(), static_cast<int32_t>(lX264Buff.size()), 0);
       }
+      damagedRegions = reader.DamagedRegions();
+      damagedBytes = reader.DamagedBytes();
     } catch (const std::bad_alloc&) {
       PrintDebugString("Record to mp4 failed: out of memory");
       failure = TWalkFailure::OutOfMemory;
@@ -181,6 +174,8 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
                              ? TOutputCloseMode::Discard
                              : stopped ? TOutputCloseMode::Stopped : TOutputCloseMode::Finish);
     outcome = OutcomeOf(*lMp4Maker, AOutFileName, stopped, AFrameRate, failure, ASource.EndedEarly());
+    outcome.DamagedRegions = damagedRegions;
+    outcome.DamagedBytes = damagedBytes;
     lMp4Maker.reset();
     lVideoToX264.reset();
     lX264Buff.clear();

@@ -17,18 +17,18 @@
 class TDmRecordToMP4;
 
 // One conversion as the worker runs it, over any record stream: creates the MP4 file
-// AOutFileName, walks ASource from offset 0 block by block and closes the file on every
-// way out. H.264 video goes to the MP4 writer unchanged, video of other codecs through a
-// transcoder made at the first such block and drained at the end, audio to the writer;
-// audio blocks of type 0 and blocks of other commands are stepped over. The walk ends at
-// the end of the stream, at a head with a wrong magic, at a block cut short or with a
-// payload length past OmMaxPayloadLength, or before the next block once AAbort (may be
-// null) is set; a payload length is checked against what the stream still holds before
-// anything is allocated for it. The MP4 file may not replace the stream's own file.
-// AProgress (may be null) receives position x 100 div size after each block. Never
-// throws; the outcome tells what was written (Stopped when AAbort ended the walk; then the
-// file replaces an existing one only when it was the first of its name). A failed
-// conversion (memory, write error) and one that wrote nothing keep no file.
+// AOutFileName, walks ASource block by block (TOmBlockReader: damaged regions are skipped
+// and counted in the outcome) and closes the file on every way out. H.264 video goes to
+// the MP4 writer unchanged, video of other codecs through a transcoder made at the first
+// such block and drained at the end, audio to the writer; empty video blocks, audio blocks
+// of type 0 and blocks of other commands are stepped over. The walk ends at the end of the
+// stream, at the file's cut last block, or before the next block once AAbort (may be null)
+// is set; nothing is allocated for a payload that the stream does not hold. The MP4 file
+// may not replace the stream's own file. AProgress (may be null) receives position x 100
+// div size after each block. Never throws; the outcome tells what was written (Stopped
+// when AAbort ended the walk; then the file replaces an existing one only when it was the
+// first of its name). A failed conversion (memory, write error) and one that wrote nothing
+// keep no file.
 TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
                                             const std::string& AOutFileName, const std::atomic<bool>* AAbort = nullptr,
                                             std::atomic<int32_t>* AProgress = nullptr);

@@ -64,6 +64,9 @@ class TMP4Maker {
   // only when it was the first of that name); Discard (the conversion failed: the file is
   // removed). A file that holds no sample is removed too. Never throws; twice is harmless.
   void StopWrite(TOutputCloseMode AMode = TOutputCloseMode::Finish);
+  // Ends the picture being gathered (it is written as it is), so that what is pushed next
+  // starts a picture of its own: called where the recording is damaged.
+  void EndPicture() { EndAccessUnit(); }
   // NAL units found in pushed video since the file was started, written or not.
   int32_t GetPushCount() const { return FTotalPushCount; }
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "conversion/URecordBlocks.h"
 #include "conversion/URecordProbe.h"
 #include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
@@ -52,6 +53,8 @@ TConversionOutcome RunRawExport(const std::string& ASrcFileName, const std::stri
 
   outcome.VideoFrames = walk.VideoPayloads;
   outcome.BytesWritten = walk.BytesWritten;
+  outcome.DamagedRegions = walk.DamagedRegions;
+  outcome.DamagedBytes = walk.DamagedBytes;
   if (walk.CutShort)
     PrintDebugString("Raw export: the last video payload is cut short by the end of " + ASrcFileName);
   if (walk.WriteFailed || !closed) {
@@ -86,41 +89,36 @@ std::string GetRawStreamExtension(uint8_t AVideoEncType) {
 TRawWalkResult WalkRecordToRaw(TStream& ASource, TFileWriter& AOut, std::atomic<int>* AProgress,
                                const std::atomic<bool>* AAbort) {
   TRawWalkResult result;
-  const int64_t size = ASource.Size();
-  uint8_t head[OmHeadInfoSize];
-  ASource.Seek(0, TSeekOrigin::Begin);
-  while (ASource.Position() < size) {
+  TRecordBlockReader reader(ASource);
+  TOmBlock block;
+  TOmDamage damage;
+  for (TOmReadItem item; (item = reader.Next(block, damage)) != TOmReadItem::End;) {
     if (AAbort && AAbort->load()) {
       result.Aborted = true;
       break;
     }
-    const int64_t blockStart = ASource.Position();
-    if (ASource.Read(head, OmHeadInfoSize) < OmHeadInfoSize) break;
-    const TOmHead h = DecodeOmHead(head);
-    if (h.nCmd == OmCmdSendVideoData) {
-      const TOmVideoDataHead v = DecodeOmVideoHead(head + OmHeadSize);
-      if (v.dwFrameLength > OmMaxPayloadLength) {
-        // Damaged data, not a picture: nothing of it is copied.
-        ++result.VideoPayloads;
-        result.CutShort = true;
-        break;
-      }
+    if (item == TOmReadItem::Block && block.IsVideo()) {
+      // A cut last payload: the bytes that are there are written and the walk ends.
+      const uint32_t length = block.AvailableLength(reader.Size());
       uint64_t copied = 0;
-      bool whole = AOut.CopyFrom(ASource, v.dwFrameLength, &copied);
+      ASource.Seek(block.PayloadOffset, TSeekOrigin::Begin);
+      const bool whole = AOut.CopyFrom(ASource, length, &copied);
       ++result.VideoPayloads;
       result.BytesWritten += static_cast<int64_t>(copied);
       if (!whole) {
-        if (AOut.Failed()) result.WriteFailed = true;
-        else result.CutShort = true;
+        result.WriteFailed = AOut.Failed();
+        result.CutShort = !result.WriteFailed;
         break;
       }
-    } else if (h.nCmd == OmCmdSendAudioData) {
-      ASource.Seek(OmGetU32(head + OmHeadSize + OmFrameLengthOffset), TSeekOrigin::Current);
-    } else {
-      ASource.Seek(blockStart + static_cast<int64_t>(OmHeadSize) + h.length, TSeekOrigin::Begin);
+      if (block.Cut) {
+        result.CutShort = true;
+        break;
+      }
     }
-    if (AProgress) AProgress->store(ProgressOf(ASource.Position(), size));
+    if (AProgress) AProgress->store(ProgressOf(reader.Position(), reader.Size()));
   }
+  result.DamagedRegions = reader.DamagedRegions();
+  result.DamagedBytes = reader.DamagedBytes();
   return result;
 }
 

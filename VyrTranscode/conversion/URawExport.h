@@ -22,15 +22,17 @@ struct TRawWalkResult {
   bool CutShort = false;      // the last video payload was cut by the end of the stream
   bool WriteFailed = false;   // the output refused a write
   bool Aborted = false;       // AAbort ended the walk early
+  int64_t DamagedRegions = 0;  // damaged regions skipped, and their bytes
+  int64_t DamagedBytes = 0;
 };
 
-// Walks ASource from offset 0 to its end, block by block, and writes the payload of every
-// video block to AOut through bounded copies (no length field makes it allocate
-// anything). Each block is read as its 16-byte head and the following 24 bytes; a block
-// of another command is stepped over as 16 + `length` bytes from its start. A payload cut
-// short by the end of the stream: the bytes that are there are written and the walk
-// ends. AProgress (may be null) receives position x 100 div size after each block;
-// AAbort (may be null) ends the walk before the next block when set.
+// Walks ASource from offset 0 to its end, block by block (TOmBlockReader: damaged regions
+// are skipped, none of their bytes is copied), and writes the payload of every video
+// block to AOut through bounded copies (no length field makes it allocate anything).
+// Audio blocks and blocks of other commands are stepped over. The file's cut last payload:
+// the bytes that are there are written and the walk ends. AProgress (may be null)
+// receives position x 100 div size after each block; AAbort (may be null) ends the walk
+// before the next block when set.
 TRawWalkResult WalkRecordToRaw(TStream& ASource, TFileWriter& AOut, std::atomic<int>* AProgress = nullptr,
                                const std::atomic<bool>* AAbort = nullptr);
 

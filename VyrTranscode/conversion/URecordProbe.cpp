@@ -1,5 +1,7 @@
 #include "conversion/URecordProbe.h"
 
+#include "conversion/URecordBlocks.h"
+
 #include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
 
@@ -86,18 +88,17 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
   FAudioEncType = 255;
   FBlockCount = 0;
   TWholeSecondRate wholeRate;
-  uint8_t head[OmHeadSize];
-  uint8_t sub[OmDataHeadSize];
-  const int64_t size = s.Size();
+  TRecordBlockReader reader(s);
+  TOmBlock block;
+  TOmDamage damage;
 
-  while (s.Position() < size) {
-    if (s.Read(head, OmHeadSize) < OmHeadSize) break;
-    TOmHead h = DecodeOmHead(head);
+  // Damaged regions are skipped; the counts run on across them, so the rate holds for the
+  // whole recording.
+  for (TOmReadItem item; (item = reader.Next(block, damage)) != TOmReadItem::End;) {
+    if (item != TOmReadItem::Block) continue;
     ++FBlockCount;
-    if (h.nCmd == OmCmdSendVideoData) {
-      if (s.Read(sub, OmDataHeadSize) < OmDataHeadSize) break;
-      TOmVideoDataHead v = DecodeOmVideoHead(sub);
-      s.Seek(v.dwFrameLength, TSeekOrigin::Current);
+    if (block.IsVideo()) {
+      const TOmVideoDataHead& v = block.Video;
       bool counted = false;
       if (v.dwFrameID != lastFrameId) {
         lastFrameId = v.dwFrameID;
@@ -111,16 +112,15 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
       wholeRate.AddBlock(v.dwSecTimeStamp, counted);
       if (FVideoResolution == 255) FVideoResolution = v.byVideoMode;
       if (FVideoEncType == 255) FVideoEncType = v.byVideoType;
-    } else if (h.nCmd == OmCmdSendAudioData) {
-      if (s.Read(sub, OmDataHeadSize) < OmDataHeadSize) break;
-      TOmAudioDataHead a = DecodeOmAudioHead(sub);
-      s.Seek(a.dwFrameLength, TSeekOrigin::Current);
-      if (FAudioEncType == 255) FAudioEncType = a.byAudioType;
+    } else if (block.IsAudio()) {
+      if (FAudioEncType == 255) FAudioEncType = block.Audio.byAudioType;
     } else {
-      PrintDebugString(FormatStr("Read Unkown Data Cmd: %d, length=%d", h.nCmd, h.length));
-      s.Seek(h.length, TSeekOrigin::Current);
+      PrintDebugString(FormatStr("Read Unkown Data Cmd: %d, length=%d", block.Head.nCmd, block.Head.length));
     }
   }
+  FDamagedRegions = reader.DamagedRegions();
+  FDamagedBytes = reader.DamagedBytes();
+  s.Seek(reader.Position(), TSeekOrigin::Begin);
 
   GetVideoWidthHeight(FVideoResolution, FFrameWidth, FFrameHeight);
   if (secCount == 0) secCount = 1;

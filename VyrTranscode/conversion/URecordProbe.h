@@ -1,7 +1,8 @@
 // The record probe: opens a record file and walks its block heads to find the picture
 // size, the codecs and the frame rate before a conversion starts. It reads heads only and
-// steps over payloads by seeking, so its cost grows with the number of blocks, not with
-// their size, and no length field makes it allocate anything.
+// steps over payloads, so its cost grows with the number of blocks, not with their size,
+// and no length field makes it allocate anything. Damaged regions are skipped (see
+// TOmBlockReader); the counts run on across them.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +43,9 @@ class TVyrRecordProbe {
   uint32_t FSecCount = 0;
   // Blocks walked, for diagnostics and benchmarks.
   uint64_t FBlockCount = 0;
+  // Damaged regions skipped, and their bytes.
+  int64_t FDamagedRegions = 0;
+  int64_t FDamagedBytes = 0;
 };
 
 // Highest frame rate taken as real; above it the probe reports 0.

@@ -203,7 +203,7 @@ TEST(RecordProbe, LengthPastTheEndEndsTheScan) {
   EXPECT_EQ(r.Probe.FBlockCount, 1u);
 }
 
-TEST(RecordProbe, MagicIsNotTested) {
+TEST(RecordProbe, AWrongMagicAloneIsForgivenButNotGarbage) {
   TVyrRecordBuilder b;
   TVideoBlockSpec v;
   v.Magic = 0x12345678;
@@ -212,6 +212,24 @@ TEST(RecordProbe, MagicIsNotTested) {
   TProbed r = ProbeBytes(b.Bytes());
   EXPECT_EQ(r.Probe.FVideoEncType, OmVideoType_MPEG4);
   EXPECT_EQ(r.Probe.FFrameCount, 1u);
+  EXPECT_EQ(r.Probe.FDamagedRegions, 0);
+
+  // A wrong magic on a head that names no known codec: damage, not the first video block.
+  TVyrRecordBuilder g;
+  v.VideoType = 7;
+  v.FrameID = 5;
+  g.AddVideo(v, PatternBytes(10, 1));
+  TVideoBlockSpec good;
+  good.VideoType = OmVideoType_H265;
+  good.FrameID = 6;
+  g.AddVideo(good, PatternBytes(10, 2));
+  TLogCapture log;
+  TProbed d = ProbeBytes(g.Bytes());
+  EXPECT_EQ(d.Probe.FVideoEncType, OmVideoType_H265);
+  EXPECT_EQ(d.Probe.FFrameCount, 1u);
+  EXPECT_EQ(d.Probe.FDamagedRegions, 1);
+  EXPECT_EQ(d.Probe.FDamagedBytes, 50);
+  EXPECT_TRUE(log.Contains("Skip damaged data: offset 0, length 50"));
 }
 
 TEST(RecordProbe, ResolutionTable) {

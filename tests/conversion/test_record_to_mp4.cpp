@@ -219,19 +219,21 @@ TEST_F(RecordToMp4Test, BlocksThatCarryNothingAreSteppedOver) {
   EXPECT_NEAR(info.Audio()->Duration, 1.0, 0.15);
 }
 
-TEST_F(RecordToMp4Test, WrongMagicEndsTheConversionThere) {
+TEST_F(RecordToMp4Test, AWrongMagicAloneLosesNothing) {
+  // The magic of a block in the middle and of the last block flipped: every picture stays.
   const TEncodedFrames& f = Frames(OmVideoType_H264, 20);
   TVyrRecordBuilder b;
-  for (uint32_t i = 0; i < 20; ++i) AddFrame(b, OmVideoType_H264, f, i, i == 9 ? 0x11223344u : stHeadINF);
+  for (uint32_t i = 0; i < 20; ++i) AddFrame(b, OmVideoType_H264, f, i, i == 9 || i == 19 ? 0x11223344u : stHeadINF);
   TDmRecordToMP4 task;
   std::atomic<int> progress{0};
   std::atomic<bool> stop{false};
   TConversionOutcome outcome;
   ExecRecordToMp4(task, Save(b), Out(), progress, stop, &outcome);
-  EXPECT_EQ(outcome.VideoFrames, 9);
+  EXPECT_EQ(outcome.VideoFrames, 20);
+  EXPECT_EQ(outcome.DamagedRegions, 0);
   EXPECT_EQ(task.WorkProgress(), 100);
   EXPECT_FALSE(task.IsWorking());
-  EXPECT_EQ(ProbeMedia(Out() + ".mp4").Video()->Frames, 9);
+  EXPECT_EQ(ProbeMedia(Out() + ".mp4").Video()->Frames, 20);
   EXPECT_EQ(DecodeErrors(Out() + ".mp4"), "");
 }
 
