@@ -23,7 +23,7 @@
 #include "conversion/UDmRecordToMP4.h"
 #include "conversion/URecordProbe.h"
 #include "conversion/UVideoToX264.h"
-#include "protocol/UOmCamProtocol.h"
+#include "protocol/UOmBlockReader.h"
 
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*)) __attribute__((weak));
@@ -47,30 +47,21 @@ void WatchFree(const volatile void*) {}
 constexpr int MaxTranscodedBlocks = 24;
 
 // The length of the input's prefix that holds at most MaxTranscodedBlocks video blocks
-// of codecs other than H.264.
+// of codecs other than H.264, as the conversion's own block reader finds them.
 size_t BoundedLength(const uint8_t* AData, size_t ASize) {
-  size_t at = 0;
+  TOmMemorySource source(AData, ASize);
+  TOmBlockReader reader(source);
+  TOmBlock block;
+  TOmDamage damage;
   int transcoded = 0;
-  while (ASize - at >= OmHeadSize + OmDataHeadSize) {
-    const TOmHead head = DecodeOmHead(AData + at);
-    if (head.INF != stHeadINF) break;
-    uint64_t next;
-    if (head.nCmd == OmCmdSendVideoData) {
-      const TOmVideoDataHead video = DecodeOmVideoHead(AData + at + OmHeadSize);
-      if (video.byVideoType != OmVideoType_H264 && ++transcoded > MaxTranscodedBlocks) return at;
-      next = at + OmHeadSize + OmDataHeadSize + static_cast<uint64_t>(video.dwFrameLength);
-    } else if (head.nCmd == OmCmdSendAudioData) {
-      const TOmAudioDataHead audio = DecodeOmAudioHead(AData + at + OmHeadSize);
-      next = at + OmHeadSize + OmDataHeadSize + static_cast<uint64_t>(audio.dwFrameLength);
-    } else {
-      next = at + OmHeadSize + head.length;
+  for (TOmReadItem item; (item = reader.Next(block, damage)) != TOmReadItem::End;) {
+    if (item == TOmReadItem::Block && block.IsVideo() && block.Video.byVideoType != OmVideoType_H264 &&
+        ++transcoded > MaxTranscodedBlocks) {
+      return static_cast<size_t>(block.Offset);
     }
-    if (next >= ASize) break;
-    at = static_cast<size_t>(next);
   }
   return ASize;
 }
-
 
 }  // namespace
 

@@ -75,6 +75,13 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
   const std::string file = Shown(AFile);
   const std::string out = Shown(AOutcome.OutFileName);
   const std::string why = AOutcome.Message.empty() ? std::string() : ": " + AOutcome.Message;
+  // What the reader had to skip of a damaged recording, at the end of the summary line.
+  std::string skipped;
+  if (AOutcome.DamagedRegions > 0) {
+    skipped = ", damaged data skipped: " + std::to_string(AOutcome.DamagedRegions) +
+              (AOutcome.DamagedRegions == 1 ? " region, " : " regions, ") + std::to_string(AOutcome.DamagedBytes) +
+              " bytes";
+  }
   bool ok = false;
   switch (AOutcome.Status) {
     case TConversionStatus::Converted:
@@ -82,14 +89,15 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
       if (AMp4) {
         struct stat st {};
         ::stat(AOutcome.OutFileName.c_str(), &st);
-        std::printf("%s -> %s: %lld pictures, %lld audio frames, %.1f s, %s, %s real time\n", file.c_str(),
+        std::printf("%s -> %s: %lld pictures, %lld audio frames, %.1f s, %s, %s real time%s\n", file.c_str(),
                     out.c_str(), static_cast<long long>(AOutcome.VideoFrames),
                     static_cast<long long>(AOutcome.AudioFrames), AOutcome.Duration,
                     FormatSize(static_cast<int64_t>(st.st_size)).c_str(),
-                    TProgressDisplay::FormatSpeed(AOutcome.Duration, AWall).c_str());
+                    TProgressDisplay::FormatSpeed(AOutcome.Duration, AWall).c_str(), skipped.c_str());
       } else {
-        std::printf("%s -> %s: %lld video frames, %lld bytes\n", file.c_str(), out.c_str(),
-                    static_cast<long long>(AOutcome.VideoFrames), static_cast<long long>(AOutcome.BytesWritten));
+        std::printf("%s -> %s: %lld video frames, %lld bytes%s\n", file.c_str(), out.c_str(),
+                    static_cast<long long>(AOutcome.VideoFrames), static_cast<long long>(AOutcome.BytesWritten),
+                    skipped.c_str());
       }
       break;
     case TConversionStatus::Stopped: {
@@ -97,9 +105,9 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
       // A stopped output that did not replace an existing file of its name keeps its work name.
       const std::string kept = Shown(AOutcome.KeptFileName.empty() ? AOutcome.OutFileName : AOutcome.KeptFileName);
       if (AMp4) {
-        std::printf("%s -> %s: stopped, %lld pictures, %lld audio frames, %.1f s kept\n", file.c_str(), kept.c_str(),
-                    static_cast<long long>(AOutcome.VideoFrames), static_cast<long long>(AOutcome.AudioFrames),
-                    AOutcome.Duration);
+        std::printf("%s -> %s: stopped, %lld pictures, %lld audio frames, %.1f s kept%s\n", file.c_str(),
+                    kept.c_str(), static_cast<long long>(AOutcome.VideoFrames),
+                    static_cast<long long>(AOutcome.AudioFrames), AOutcome.Duration, skipped.c_str());
         break;
       }
       std::fprintf(stderr, "vyrconvert: %s: interrupted; %s holds %lld bytes\n", file.c_str(), kept.c_str(),

@@ -19,7 +19,8 @@ constexpr TResolution ResolutionTable[OmResolutionCount] = {
 // video blocks with the same second time stamp. A run is whole when the run before it
 // holds the second just before its own and the run after it the second just after, so
 // the partial first and last seconds of a recording, and the seconds at the edges of a
-// gap, are left out. Only three runs are kept at a time.
+// gap, are left out; so are the runs around a damaged region of the file, which may have
+// lost frames. Only three runs are kept at a time.
 class TWholeSecondRate {
  public:
   // One video block; AFrameCounted when it counted as a new frame.
@@ -31,8 +32,15 @@ class TWholeSecondRate {
       FHasCurrent = true;
       FCurSecond = ASecond;
       FCurFrames = 0;
+      FCurDamaged = FDamagePending;
+      FDamagePending = false;
     }
     if (AFrameCounted) ++FCurFrames;
+  }
+  // A damaged region: the run it falls in and the run after it may lack frames.
+  void AddDamage() {
+    FCurDamaged = true;
+    FDamagePending = true;
   }
   // True and the rounded rate when at least one run was whole.
   bool Rate(uint32_t& ARate) const {
@@ -46,13 +54,14 @@ class TWholeSecondRate {
   void CloseCurrent(uint32_t ANextSecond) {
     bool prevAdjacent = FHasPrev && FCurSecond != 0 && FPrevSecond == FCurSecond - 1;
     bool nextAdjacent = FCurSecond != UINT32_MAX && ANextSecond == FCurSecond + 1;
-    if (prevAdjacent && nextAdjacent) {
+    if (prevAdjacent && nextAdjacent && !FCurDamaged) {
       FWholeFrames += FCurFrames;
       ++FWholeRuns;
     }
   }
 
   bool FHasPrev = false, FHasCurrent = false;
+  bool FCurDamaged = false, FDamagePending = false;
   uint32_t FPrevSecond = 0, FCurSecond = 0;
   uint64_t FCurFrames = 0;
   uint64_t FWholeFrames = 0, FWholeRuns = 0;
@@ -95,7 +104,10 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
   // Damaged regions are skipped; the counts run on across them, so the rate holds for the
   // whole recording.
   for (TOmReadItem item; (item = reader.Next(block, damage)) != TOmReadItem::End;) {
-    if (item != TOmReadItem::Block) continue;
+    if (item != TOmReadItem::Block) {
+      wholeRate.AddDamage();
+      continue;
+    }
     ++FBlockCount;
     if (block.IsVideo()) {
       const TOmVideoDataHead& v = block.Video;

@@ -207,6 +207,11 @@ TEST_F(UserSockets, FoldersOfAnotherUserAreNeverUsed) {
 // ---- the program ------------------------------------------------------------------------
 
 TEST_F(UserSockets, IdleClientsUnderADescriptorLimitNeitherStopNorBlockTheProgram) {
+#ifdef VYR_SANITIZER_BUILD
+  // The undefined-behaviour checker reads memory through a pipe to check an object's type,
+  // which fails once the program is out of descriptors, and then reports the object as bad.
+  GTEST_SKIP() << "a sanitizer's runtime needs descriptors of its own";
+#endif
   TScopedEnv idle("VYR_SOCKET_IDLE_MS", "300");
   // About a dozen descriptors to spare once the program runs.
   TChildProcess program({"/bin/sh", "-c", "ulimit -n 24 && exec \"$0\"", Program});
