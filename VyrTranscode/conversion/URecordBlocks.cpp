@@ -3,8 +3,7 @@
 #include "support/uFunctionsLib.h"
 
 size_t TStreamByteSource::ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) {
-  if (FStream.Seek(AOffset, TSeekOrigin::Begin) != AOffset) return 0;
-  return FStream.Read(ABuffer, ACount);
+  return FStream.ReadAt(AOffset, ABuffer, ACount);
 }
 
 TOmReadItem TRecordBlockReader::Next(TOmBlock& ABlock, TOmDamage& ADamage) {

@@ -54,7 +54,7 @@ TFileStream::TFileStream(int AFd, int64_t ASize, std::string AFileName, TFileIde
 
 TFileStream::~TFileStream() { ::close(FFd); }
 
-size_t TFileStream::ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) {
+size_t TFileStream::PRead(int64_t AOffset, void* ABuffer, size_t ACount) {
   size_t done = 0;
   auto* out = static_cast<uint8_t*>(ABuffer);
   while (done < ACount) {
@@ -86,7 +86,7 @@ size_t TFileStream::Read(void* ABuffer, size_t ACount) {
     size_t want = ACount - done;
     if (want >= FBuffer.size()) {
       // Large reads bypass the buffer.
-      size_t n = ReadAt(pos, out + done, want);
+      size_t n = PRead(pos, out + done, want);
       done += n;
       FPosition += static_cast<int64_t>(n);
       break;
@@ -94,7 +94,7 @@ size_t TFileStream::Read(void* ABuffer, size_t ACount) {
     // After a seek out of the buffer (a walk stepping over a payload) only the next head
     // is wanted: a small read; a stream read straight on gets the whole buffer.
     FBufferStart = pos;
-    FBufferLen = ReadAt(pos, FBuffer.data(), FSeekedAway ? SeekReadSize : FBuffer.size());
+    FBufferLen = PRead(pos, FBuffer.data(), FSeekedAway ? SeekReadSize : FBuffer.size());
     FSeekedAway = false;
     if (FBufferLen == 0) break;
   }

@@ -32,6 +32,12 @@ class TStream {
   virtual int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) = 0;
   virtual int64_t Position() const = 0;
   virtual int64_t Size() const = 0;
+  // Reads up to ACount bytes at AOffset; returns how many came. Streams that can leave the
+  // position where it is (and their buffer as it is) do; others seek.
+  virtual size_t ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) {
+    if (Seek(AOffset, TSeekOrigin::Begin) != AOffset) return 0;
+    return Read(ABuffer, ACount);
+  }
   // The file behind the stream; not valid for a stream over memory.
   virtual TFileIdentity Identity() const { return TFileIdentity(); }
   // The stream held fewer bytes than its size promised: a file that shrank while it was
@@ -56,6 +62,9 @@ class TFileStream final : public TStream {
   size_t Read(void* ABuffer, size_t ACount) override;
   int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
   int64_t Position() const override { return FPosition; }
+  // Straight from the file: the position and the read buffer stay as they are, so a walk
+  // can look ahead at heads while its payload reads go on through the buffer.
+  size_t ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) override { return PRead(AOffset, ABuffer, ACount); }
   // The file's size when it was opened.
   int64_t Size() const override { return FSize; }
   const std::string& FileName() const { return FFileName; }
@@ -64,7 +73,7 @@ class TFileStream final : public TStream {
 
  private:
   TFileStream(int AFd, int64_t ASize, std::string AFileName, TFileIdentity AIdentity);
-  size_t ReadAt(int64_t AOffset, void* ABuffer, size_t ACount);
+  size_t PRead(int64_t AOffset, void* ABuffer, size_t ACount);
 
   int FFd;
   int64_t FSize;
