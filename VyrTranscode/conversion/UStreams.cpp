@@ -101,6 +101,30 @@ size_t TFileStream::Read(void* ABuffer, size_t ACount) {
   return done;
 }
 
+size_t TFileStream::ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) {
+  auto within = [&](int64_t AStart, size_t ALen) {
+    return AOffset >= AStart && AOffset + static_cast<int64_t>(ACount) <= AStart + static_cast<int64_t>(ALen);
+  };
+  if (within(FBufferStart, FBufferLen)) {
+    std::memcpy(ABuffer, FBuffer.data() + (AOffset - FBufferStart), ACount);
+    return ACount;
+  }
+  if (within(FAheadStart, FAheadLen)) {
+    std::memcpy(ABuffer, FAhead.data() + (AOffset - FAheadStart), ACount);
+    return ACount;
+  }
+  if (ACount >= ReadBufferSize) return PRead(AOffset, ABuffer, ACount);
+  if (FAhead.empty()) FAhead.resize(ReadBufferSize);
+  // Small steps forward from the last look (heads of small blocks): one read serves many.
+  const int64_t aheadEnd = FAheadStart + static_cast<int64_t>(FAheadLen);
+  const bool near = AOffset >= aheadEnd && AOffset < aheadEnd + static_cast<int64_t>(ReadBufferSize);
+  FAheadStart = AOffset;
+  FAheadLen = PRead(AOffset, FAhead.data(), std::max(ACount, near ? ReadBufferSize : SeekReadSize));
+  const size_t n = std::min(ACount, FAheadLen);
+  std::memcpy(ABuffer, FAhead.data(), n);
+  return n;
+}
+
 int64_t TFileStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   int64_t target = ResolveSeek(AOffset, AOrigin, FPosition, FSize);
   if (target < 0) return -1;

@@ -62,9 +62,11 @@ class TFileStream final : public TStream {
   size_t Read(void* ABuffer, size_t ACount) override;
   int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
   int64_t Position() const override { return FPosition; }
-  // Straight from the file: the position and the read buffer stay as they are, so a walk
-  // can look ahead at heads while its payload reads go on through the buffer.
-  size_t ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) override { return PRead(AOffset, ABuffer, ACount); }
+  // Leaves the position and the read buffer as they are, so a walk can look ahead at heads
+  // while its payload reads go on through the buffer: served from either buffer when the
+  // bytes are there, else through a look-ahead buffer of its own (a large read when the
+  // looks go forward in small steps, a small one after a jump).
+  size_t ReadAt(int64_t AOffset, void* ABuffer, size_t ACount) override;
   // The file's size when it was opened.
   int64_t Size() const override { return FSize; }
   const std::string& FileName() const { return FFileName; }
@@ -83,6 +85,9 @@ class TFileStream final : public TStream {
   int64_t FBufferStart = 0;  // file offset of FBuffer[0]
   size_t FBufferLen = 0;     // valid bytes in FBuffer
   bool FSeekedAway = false;  // the last seek jumped far from the buffer
+  std::vector<uint8_t> FAhead;  // ReadAt's buffer, made at its first use
+  int64_t FAheadStart = 0;
+  size_t FAheadLen = 0;
   TFileIdentity FIdentity;
   bool FEndedEarly = false;
 };

@@ -44,6 +44,24 @@ TEST(FileStream, ReadsAndSeeksLikeMemory) {
     EXPECT_EQ(file->Position(), mem.Position());
   }
   EXPECT_EQ(file->Seek(-1, TSeekOrigin::Begin), -1);
+
+  // Reads at an offset, in small forward steps, jumps and back, from inside and outside the
+  // stream's buffer: the same bytes as memory, and the position stays where it was.
+  file->Seek(1000, TSeekOrigin::Begin);
+  std::string head(40, '\0');
+  ASSERT_EQ(file->Read(&head[0], 40), 40u);
+  for (int64_t at : {1010, 1040, 1100, 5000, 70000, 70040, 70100, 200000, 299990, 500, 64 * 1024 - 20}) {
+    std::string got(40, '\0');
+    const size_t n = file->ReadAt(at, &got[0], got.size());
+    EXPECT_EQ(got.substr(0, n), data.substr(static_cast<size_t>(at), 40)) << at;
+    EXPECT_EQ(file->Position(), 1040) << at;
+  }
+  std::string big(100000, '\0');
+  EXPECT_EQ(file->ReadAt(150000, &big[0], big.size()), 100000u);
+  EXPECT_EQ(big, data.substr(150000, 100000));
+  std::string rest(40, '\0');
+  ASSERT_EQ(file->Read(&rest[0], 40), 40u);
+  EXPECT_EQ(rest, data.substr(1040, 40));
 }
 
 TEST(FileStream, OpenFailsForMissingFilesAndFolders) {
