@@ -1,5 +1,7 @@
 // vyrconvert: converts record files to MP4 or to their raw video stream, or probes them.
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -56,6 +58,29 @@ double RecordingSeconds(const std::string& AFileName) {
   if (probe.FVideoEncType == 255)
     std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", Shown(AFileName).c_str());
   return static_cast<double>(probe.FFrameCount) / (probe.FFrameRate ? probe.FFrameRate : 25);
+}
+
+// Makes the folder APath and every missing folder above it; true when it is a folder then.
+bool MakeFolders(const std::string& APath, std::string& AError) {
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    AError = "it exists and is not a folder";
+    return false;
+  }
+  for (size_t at = 1; at <= APath.size(); ++at) {
+    if (at < APath.size() && APath[at] != '/') continue;
+    const std::string part = APath.substr(0, at);
+    if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      AError = std::strerror(errno);
+      return false;
+    }
+  }
+  if (::stat(APath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    AError = "it is not a folder";
+    return false;
+  }
+  return true;
 }
 
 // The output file of a recording: the base name and ".mp4", or the raw stream's extension,
@@ -148,6 +173,14 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
 // was converted, 1 when any failed, 130 after an interruption.
 int RunConversions(const TCommandLineOptions& AOptions) {
   const bool mp4 = AOptions.Format == TOutFormat::Mp4;
+  // A missing output folder is made (with the folders above it); when it cannot be, that is
+  // said once, and no file is tried.
+  std::string folderError;
+  if (!MakeFolders(AOptions.OutDir, folderError)) {
+    std::fprintf(stderr, "vyrconvert: cannot create the output folder %s: %s\n", Shown(AOptions.OutDir).c_str(),
+                 folderError.c_str());
+    return 1;
+  }
   TDmRecordToMP4 task;
   TProgressDisplay display(stderr);
   int status = 0;
