@@ -11,6 +11,10 @@ PACKAGES=(
   libx264-dev libavcodec-dev libavutil-dev libswscale-dev
   # desktop program
   qt6-base-dev fonts-noto-cjk
+  # Qt's own dialogs and buttons in the languages the program ships (qtbase_zh_CN.qm)
+  qt6-translations-l10n
+  # screenshots of the desktop program in a real X session (scripts/screenshot.sh)
+  openbox xdotool
   # tests and benchmarks: GoogleTest, Google Benchmark, independent judges of our output
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth
   # benchmark scripts
