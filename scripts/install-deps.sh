@@ -17,6 +17,9 @@ PACKAGES=(
   openbox xdotool
   # tests and benchmarks: GoogleTest, Google Benchmark, independent judges of our output
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth
+  # players that judge seeking across sample descriptions: ffmpeg's libraries, GStreamer, mpv
+  libavformat-dev gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+  gstreamer1.0-tools python3-gst-1.0 python3-gi mpv
   # benchmark scripts
   bc time
   # fuzzing and sanitizers

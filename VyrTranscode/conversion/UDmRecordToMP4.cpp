@@ -38,16 +38,14 @@ enum class TWalkFailure { None, OutOfMemory, Other };
 
 // What the writer achieved, as the caller sees it.
 TConversionOutcome OutcomeOf(const TMP4Maker& AMaker, const std::string& AOutFileName, bool AStopped,
-                             int32_t AFrameRate, TWalkFailure AFailure, bool AEndedEarly) {
+                             TWalkFailure AFailure, bool AEndedEarly) {
   TConversionOutcome o;
   o.OutFileName = AOutFileName;
   o.KeptFileName = AMaker.GetKeptFileName();
   o.VideoFrames = AMaker.GetVideoSampleCount();
   o.AudioFrames = AMaker.GetAudioSampleCount();
-  int32_t fps = AFrameRate > 0 ? AFrameRate : 25;
-  double video = static_cast<double>(o.VideoFrames) * (90000 / fps) / 90000.0;
-  double audio = static_cast<double>(o.AudioFrames) * 1024.0 / OmAudioSampleRate;
-  o.Duration = video > audio ? video : audio;
+  // How long the file plays, as its index says.
+  o.Duration = AMaker.GetDuration();
   if (!AMaker.IsFileCreated()) {
     o.Status = TConversionStatus::OutputFailed;
     o.Message = AMaker.GetCreateError();
@@ -173,7 +171,7 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
     lMp4Maker->StopWrite(failure != TWalkFailure::None || lMp4Maker->HasAllocationFailure()
                              ? TOutputCloseMode::Discard
                              : stopped ? TOutputCloseMode::Stopped : TOutputCloseMode::Finish);
-    outcome = OutcomeOf(*lMp4Maker, AOutFileName, stopped, AFrameRate, failure, ASource.EndedEarly());
+    outcome = OutcomeOf(*lMp4Maker, AOutFileName, stopped, failure, ASource.EndedEarly());
     outcome.DamagedRegions = damagedRegions;
     outcome.DamagedBytes = damagedBytes;
     lMp4Maker.reset();

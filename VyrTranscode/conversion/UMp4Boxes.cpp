@@ -255,33 +255,33 @@ void WriteDinfBox(TBoxWriter& AOut) {
   AOut.EndBox(box);
 }
 
-void WriteAvcCBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
+void WriteAvcCBox(TBoxWriter& AOut, const TMp4VideoEntry& AEntry, uint8_t ALengthSizeMinusOne) {
   int64_t box = AOut.BeginBox("avcC");
   AOut.U8(1);  // configuration version
-  AOut.U8(ATrack.ProfileIdc);
-  AOut.U8(ATrack.ProfileCompatibility);
-  AOut.U8(ATrack.LevelIdc);
-  AOut.U8(static_cast<uint8_t>(0xFC | (ATrack.LengthSizeMinusOne & 3)));
-  size_t spsCount = std::min<size_t>(ATrack.SequenceParameterSets.size(), 31);
+  AOut.U8(AEntry.ProfileIdc);
+  AOut.U8(AEntry.ProfileCompatibility);
+  AOut.U8(AEntry.LevelIdc);
+  AOut.U8(static_cast<uint8_t>(0xFC | (ALengthSizeMinusOne & 3)));
+  size_t spsCount = std::min<size_t>(AEntry.SequenceParameterSets.size(), 31);
   AOut.U8(static_cast<uint8_t>(0xE0 | spsCount));
   for (size_t i = 0; i < spsCount; ++i) {
-    const std::vector<uint8_t>& sps = ATrack.SequenceParameterSets[i];
+    const std::vector<uint8_t>& sps = AEntry.SequenceParameterSets[i];
     AOut.U16(static_cast<uint16_t>(sps.size()));
     AOut.Bytes(sps.data(), sps.size());
   }
-  size_t ppsCount = std::min<size_t>(ATrack.PictureParameterSets.size(), 255);
+  size_t ppsCount = std::min<size_t>(AEntry.PictureParameterSets.size(), 255);
   AOut.U8(static_cast<uint8_t>(ppsCount));
   for (size_t i = 0; i < ppsCount; ++i) {
-    const std::vector<uint8_t>& pps = ATrack.PictureParameterSets[i];
+    const std::vector<uint8_t>& pps = AEntry.PictureParameterSets[i];
     AOut.U16(static_cast<uint16_t>(pps.size()));
     AOut.Bytes(pps.data(), pps.size());
   }
-  uint8_t profile = ATrack.ProfileIdc;
+  uint8_t profile = AEntry.ProfileIdc;
   if (profile != 66 && profile != 77 && profile != 88) {
     // Profiles above Main also state the chroma format and bit depths.
     TH264SpsInfo info;
-    if (!ATrack.SequenceParameterSets.empty()) {
-      const std::vector<uint8_t>& sps = ATrack.SequenceParameterSets.front();
+    if (!AEntry.SequenceParameterSets.empty()) {
+      const std::vector<uint8_t>& sps = AEntry.SequenceParameterSets.front();
       ParseH264Sps(sps.data(), sps.size(), info);
     }
     AOut.U8(static_cast<uint8_t>(0xFC | info.ChromaFormatIdc));
@@ -292,13 +292,13 @@ void WriteAvcCBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
   AOut.EndBox(box);
 }
 
-void WriteAvc1Box(TBoxWriter& AOut, const TMp4Track& ATrack) {
+void WriteAvc1Box(TBoxWriter& AOut, const TMp4VideoEntry& AEntry, uint8_t ALengthSizeMinusOne) {
   int64_t box = AOut.BeginBox("avc1");
   AOut.Zeros(6);
   AOut.U16(1);  // data reference index
   AOut.Zeros(16);
-  AOut.U16(ATrack.Width);
-  AOut.U16(ATrack.Height);
+  AOut.U16(AEntry.Width);
+  AOut.U16(AEntry.Height);
   AOut.U32(0x00480000);  // 72 dpi
   AOut.U32(0x00480000);
   AOut.U32(0);
@@ -306,7 +306,7 @@ void WriteAvc1Box(TBoxWriter& AOut, const TMp4Track& ATrack) {
   AOut.Zeros(32); // compressor name
   AOut.U16(0x0018);
   AOut.U16(0xFFFF);
-  WriteAvcCBox(AOut, ATrack);
+  WriteAvcCBox(AOut, AEntry, ALengthSizeMinusOne);
   AOut.EndBox(box);
 }
 
@@ -349,9 +349,14 @@ void WriteMp4aBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
 
 void WriteStsdBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
   int64_t box = AOut.BeginFullBox("stsd", 0, 0);
-  AOut.U32(1);
-  if (ATrack.Kind() == TMp4TrackKind::Video) WriteAvc1Box(AOut, ATrack);
-  else WriteMp4aBox(AOut, ATrack);
+  if (ATrack.Kind() == TMp4TrackKind::Video) {
+    AOut.U32(static_cast<uint32_t>(1 + ATrack.MoreVideoEntries.size()));
+    WriteAvc1Box(AOut, ATrack.FirstVideoEntry(), ATrack.LengthSizeMinusOne);
+    for (const TMp4VideoEntry& e : ATrack.MoreVideoEntries) WriteAvc1Box(AOut, e, ATrack.LengthSizeMinusOne);
+  } else {
+    AOut.U32(1);
+    WriteMp4aBox(AOut, ATrack);
+  }
   AOut.EndBox(box);
 }
 
@@ -387,16 +392,31 @@ void WriteStssBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
 
 void WriteStscBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
   const TBlockArray<uint32_t>& counts = ATrack.ChunkSampleCounts();
+  // The description of each chunk, from its runs; an entry starts where the samples per
+  // chunk or the description change.
+  const std::vector<TMp4Run<uint32_t>>& descriptions = ATrack.ChunkDescriptions();
+  auto forEachEntry = [&](auto AVisit) {
+    size_t run = 0;
+    uint32_t leftInRun = descriptions.empty() ? UINT32_MAX : descriptions[0].Count;
+    uint32_t lastCount = 0, lastDescription = 0;
+    for (size_t i = 0; i < counts.Size(); ++i) {
+      while (leftInRun == 0 && run + 1 < descriptions.size()) leftInRun = descriptions[++run].Count;
+      const uint32_t description = descriptions.empty() ? 1 : descriptions[run].Value;
+      --leftInRun;
+      if (i == 0 || counts[i] != lastCount || description != lastDescription) AVisit(i, counts[i], description);
+      lastCount = counts[i];
+      lastDescription = description;
+    }
+  };
   uint32_t entries = 0;
-  for (size_t i = 0; i < counts.Size(); ++i) entries += i == 0 || counts[i] != counts[i - 1];
+  forEachEntry([&](size_t, uint32_t, uint32_t) { ++entries; });
   int64_t box = AOut.BeginFullBox("stsc", 0, 0);
   AOut.U32(entries);
-  for (size_t i = 0; i < counts.Size(); ++i) {
-    if (i > 0 && counts[i] == counts[i - 1]) continue;
-    AOut.U32(static_cast<uint32_t>(i + 1));  // first chunk of the run
-    AOut.U32(counts[i]);
-    AOut.U32(1);  // sample description
-  }
+  forEachEntry([&](size_t AChunk, uint32_t ACount, uint32_t ADescription) {
+    AOut.U32(static_cast<uint32_t>(AChunk + 1));  // first chunk of the run
+    AOut.U32(ACount);
+    AOut.U32(ADescription);
+  });
   AOut.EndBox(box);
 }
 

@@ -137,8 +137,29 @@ bool TMp4File::WriteSample(uint32_t ATrackId, const uint8_t* AData, uint32_t ASi
   bool written = FWriter->Write(AData, ASize);
   // Indexed even when the write failed: the file's layout stays consistent.
   track->AddSample(offset, ASize, static_cast<uint32_t>(ADuration), static_cast<int32_t>(ARenderingOffset),
-                   ASync);
+                   ASync, track->CurrentDescription);
   return written;
+}
+
+uint32_t TMp4File::AddH264SampleDescription(uint32_t ATrackId, const TMp4VideoEntry& AEntry) {
+  TMp4Track* track = FindTrack(ATrackId);
+  if (!track || track->Kind() != TMp4TrackKind::Video) return 0;
+  track->MoreVideoEntries.push_back(AEntry);
+  return static_cast<uint32_t>(1 + track->MoreVideoEntries.size());
+}
+
+bool TMp4File::SetSampleDescription(uint32_t ATrackId, uint32_t AIndex) {
+  TMp4Track* track = FindTrack(ATrackId);
+  if (!track || AIndex == 0 || AIndex > 1 + track->MoreVideoEntries.size()) return false;
+  track->CurrentDescription = AIndex;
+  return true;
+}
+
+double TMp4File::DurationSeconds() const {
+  uint64_t longest = 0;
+  for (const std::unique_ptr<TMp4Track>& t : FTracks)
+    longest = std::max(longest, TrackPresentationDuration(*t, FMovie.TimeScale));
+  return FMovie.TimeScale ? static_cast<double>(longest) / FMovie.TimeScale : 0;
 }
 
 bool TMp4File::SetTrackEdit(uint32_t ATrackId, uint64_t AEmptyDuration, uint64_t AMediaStart,

@@ -39,6 +39,12 @@ class TMp4File {
   // on. A set already stored is not stored twice.
   bool AddH264SequenceParameterSet(uint32_t ATrackId, const uint8_t* AData, uint16_t ASize);
   bool AddH264PictureParameterSet(uint32_t ATrackId, const uint8_t* AData, uint16_t ASize);
+  // Adds a further sample description to a video track; its index (2, 3, …), or 0 when
+  // the track is not a video track of this open file.
+  uint32_t AddH264SampleDescription(uint32_t ATrackId, const TMp4VideoEntry& AEntry);
+  // The sample description of the samples written from now on; false for an unknown
+  // track or index.
+  bool SetSampleDescription(uint32_t ATrackId, uint32_t AIndex);
   // The audio track's decoder-specific information (AudioSpecificConfig).
   bool SetTrackESConfiguration(uint32_t ATrackId, const uint8_t* AData, uint32_t ASize);
   void SetVideoProfileLevel(uint8_t AValue);
@@ -66,6 +72,9 @@ class TMp4File {
   // After a failed Close(): why, in words for the user.
   const std::string& CloseError() const { return FWriter->CloseError(); }
   bool IsClosed() const { return FClosed; }
+  // How long the movie plays as its index will say (the longest track with its edit), in
+  // seconds.
+  double DurationSeconds() const;
   // A write has failed so far.
   bool Failed() const { return FWriter->Failed(); }
   int64_t Size() const { return FWriter->Position(); }

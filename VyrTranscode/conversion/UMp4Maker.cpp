@@ -58,6 +58,10 @@ void TMP4Maker::ResetSDKStatus() {
   FStoredPpsId = 0;
   for (std::vector<uint8_t>& s : FActiveSps) s.clear();
   for (std::vector<uint8_t>& p : FActivePps) p.clear();
+  FDescriptions.clear();
+  FCurrentDescription = 1;
+  FDescriptionChanged = false;
+  FDescriptionsFullLogged = false;
 }
 
 bool TMP4Maker::CheckTmpFrameBuffer(int64_t ANewFrameSize) {
@@ -83,6 +87,7 @@ void TMP4Maker::StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, 
   FAllocationFailed = false;
   FFileError.clear();
   FKeptFileName.clear();
+  FDuration = 0;
   FVideoSampleCount = 0;
   FAudioSampleCount = 0;
   FDroppedPictures = 0;
@@ -228,6 +233,12 @@ bool TMP4Maker::WritePPSData(const TEncNaluUnit& ANalu) {
   FStoredPpsId = 0;
   ReadH264PpsId(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), FStoredPpsId);
   FActivePps[FStoredPpsId] = FStoredPps;
+  // The decoder configuration is the first sample description.
+  TDescribedSets first;
+  first.Sps.push_back(FStoredSps);
+  first.Pps.push_back(FStoredPps);
+  FDescriptions.assign(1, std::move(first));
+  FCurrentDescription = 1;
   return true;
 }
 
@@ -245,6 +256,9 @@ void TMP4Maker::KeepChangedParameterSet(const TEncNaluUnit& ANalu) {
   // configured set after a change is not lost).
   bool stored = id == (isSps ? FStoredSpsId : FStoredPpsId) && SameBytes(isSps ? FStoredSps : FStoredPps, data, size);
   if (stored && SameBytes(active, data, size)) return;
+  // A set whose bytes differ from the one in force with its id changes the decoder's set-up:
+  // the pictures from here on get a sample description of their own.
+  if (!active.empty() && !SameBytes(active, data, size)) FDescriptionChanged = true;
   active.assign(data, data + size);
   if (isSps) {
     // A decoder forgets the picture parameter sets of a replaced SPS: the next PPS must
@@ -285,9 +299,50 @@ bool TMP4Maker::WriteFrameData(const TEncNaluUnit& ANalu) {
   return true;
 }
 
+void TMP4Maker::SelectSampleDescription() {
+  FDescriptionChanged = false;
+  TDescribedSets sets;
+  for (const std::vector<uint8_t>& s : FActiveSps)
+    if (!s.empty()) sets.Sps.push_back(s);
+  for (const std::vector<uint8_t>& p : FActivePps)
+    if (!p.empty()) sets.Pps.push_back(p);
+  if (sets.Sps.empty() || sets.Pps.empty()) return;
+  uint32_t index = 0;
+  for (size_t i = 0; i < FDescriptions.size() && index == 0; ++i)
+    if (FDescriptions[i].Sps == sets.Sps && FDescriptions[i].Pps == sets.Pps) index = static_cast<uint32_t>(i + 1);
+  if (index == 0) {
+    if (FDescriptions.size() >= MAX_SAMPLE_DESCRIPTIONS) {
+      if (!FDescriptionsFullLogged) {
+        PrintDebugString(FormatStr("Sample descriptions: %d in use, later parameter set changes stay in the stream only",
+                                   MAX_SAMPLE_DESCRIPTIONS));
+        FDescriptionsFullLogged = true;
+      }
+      return;
+    }
+    // The size as the (first) sequence parameter set in force codes it.
+    TH264SpsInfo info;
+    int32_t width = FFrameWidth, height = FFrameHeight;
+    if (ParseH264Sps(sets.Sps.front().data(), sets.Sps.front().size(), info)) {
+      width = info.Width;
+      height = info.Height;
+    }
+    index = MP4AddH264SampleDescription(FMp4Hndl, FVideoTrackID, ClampTo16(width), ClampTo16(height), sets.Sps,
+                                        sets.Pps);
+    if (index == 0) return;
+    PrintDebugString(FormatStr("Sample description %u: %dx%d", index, width, height));
+    FDescriptions.push_back(std::move(sets));
+  }
+  if (index != FCurrentDescription && MP4SetSampleDescription(FMp4Hndl, FVideoTrackID, index))
+    FCurrentDescription = index;
+}
+
 void TMP4Maker::EndAccessUnit() {
   // Units gathered without a slice yet (SEI, changed parameter sets) open the next picture.
   if (!FSampleHasSlice) return;
+  if (FDescriptionChanged && !FSampleDropped && FMp4Hndl != MP4_INVALID_FILE_HANDLE &&
+      FVideoTrackID != MP4_INVALID_TRACK_ID) {
+    SelectSampleDescription();
+  }
   if (FSampleDropped) {
     ++FDroppedPictures;
   } else if (FMp4Hndl != MP4_INVALID_FILE_HANDLE && FVideoTrackID != MP4_INVALID_TRACK_ID && FSampleLen > 0) {
@@ -382,6 +437,7 @@ void TMP4Maker::StopWrite(TOutputCloseMode AMode) {
       const bool discard = empty || AMode == TOutputCloseMode::Discard;
       const uint32_t flags = discard ? MP4_CLOSE_DISCARD : AMode == TOutputCloseMode::Stopped ? MP4_CLOSE_STOPPED : 0;
       std::string closeError;
+      FDuration = MP4GetDuration(FMp4Hndl);
       if (!MP4Close(FMp4Hndl, flags, &FKeptFileName, &closeError) && !discard) FWriteError = true;
       if (FWriteError) FFileError = closeError;
     } catch (...) {

@@ -38,6 +38,9 @@ constexpr int32_t TMP_BUFF_GROW_LEN = 524288;
 // No real picture comes near this; a stream that never ends a picture cannot make the
 // writer gather more.
 constexpr int32_t MAX_VIDEO_SAMPLE_LEN = 128 * 1024 * 1024;
+// Sample descriptions of the video track at most; later changes of the parameter sets stay
+// in the stream only.
+constexpr int MAX_SAMPLE_DESCRIPTIONS = 16;
 
 class TMP4Maker {
  public:
@@ -83,6 +86,8 @@ class TMP4Maker {
   // After StopWrite: where the file is kept (its name, or its work name after a stop), empty
   // when it was removed.
   const std::string& GetKeptFileName() const { return FKeptFileName; }
+  // After StopWrite: how long the file plays, in seconds, as its index says.
+  double GetDuration() const { return FDuration; }
   // Pictures dropped because they came before the first SPS.
   int64_t GetDroppedPictureCount() const { return FDroppedPictures; }
   // Capacity of the video sample buffer.
@@ -109,6 +114,9 @@ class TMP4Maker {
   // the next sample; drops one that repeats what the decoder has.
   void KeepChangedParameterSet(const TEncNaluUnit& ANalu);
   bool AppendToAccessUnit(const TEncNaluUnit& ANalu);
+  // Gives the picture about to be written the sample description of the parameter sets in
+  // force: one already made for the same sets, or a new one (up to MAX_SAMPLE_DESCRIPTIONS).
+  void SelectSampleDescription();
   // Writes the gathered picture as one sample (or counts it as dropped) and starts anew.
   void EndAccessUnit();
   bool VideoTrackReady() const { return FVideoTrackID != MP4_INVALID_TRACK_ID && FFoundSPS; }
@@ -148,12 +156,22 @@ class TMP4Maker {
   uint32_t FStoredSpsId = 0, FStoredPpsId = 0;
   std::array<std::vector<uint8_t>, H264_MAX_SPS_COUNT> FActiveSps;
   std::array<std::vector<uint8_t>, H264_MAX_PPS_COUNT> FActivePps;
+  // The parameter sets of each sample description (index + 1), the one in use, and whether
+  // the sets in force changed since it was chosen.
+  struct TDescribedSets {
+    std::vector<std::vector<uint8_t>> Sps, Pps;
+  };
+  std::vector<TDescribedSets> FDescriptions;
+  uint32_t FCurrentDescription = 1;
+  bool FDescriptionChanged = false;
+  bool FDescriptionsFullLogged = false;
 
   bool FFileCreated = false;
   bool FWriteError = false;
   bool FAllocationFailed = false;
   std::string FFileError;
   std::string FKeptFileName;
+  double FDuration = 0;
   int64_t FVideoSampleCount = 0;
   int64_t FAudioSampleCount = 0;
 };

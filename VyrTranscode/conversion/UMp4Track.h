@@ -51,6 +51,18 @@ struct TMp4Edit {
   uint64_t MediaDuration = UINT64_MAX;
 };
 
+// One sample description of a video track: the picture size and the parameter sets of the
+// samples that use it.
+struct TMp4VideoEntry {
+  uint16_t Width = 0;
+  uint16_t Height = 0;
+  uint8_t ProfileIdc = 0;
+  uint8_t ProfileCompatibility = 0;
+  uint8_t LevelIdc = 0;
+  std::vector<std::vector<uint8_t>> SequenceParameterSets;
+  std::vector<std::vector<uint8_t>> PictureParameterSets;
+};
+
 class TMp4Track {
  public:
   TMp4Track(uint32_t AId, TMp4TrackKind AKind, uint32_t ATimeScale, uint64_t AFixedDuration);
@@ -60,10 +72,11 @@ class TMp4Track {
   uint32_t TimeScale() const { return FTimeScale; }
   uint64_t FixedDuration() const { return FFixedDuration; }
 
-  // Records a sample stored at AOffset of the file. A sample that starts where the
-  // previous sample of this track ended joins its chunk; any other opens a new chunk.
+  // Records a sample stored at AOffset of the file, described by sample description
+  // ADescription (1-based). A sample that starts where the previous sample of this track
+  // ended, with the same description, joins its chunk; any other opens a new chunk.
   void AddSample(uint64_t AOffset, uint32_t ASize, uint32_t ADuration, int32_t ARenderingOffset,
-                 bool ASync);
+                 bool ASync, uint32_t ADescription = 1);
 
   size_t SampleCount() const { return FSampleCount; }
   uint64_t MediaDuration() const { return FMediaDuration; }
@@ -83,6 +96,8 @@ class TMp4Track {
   const std::vector<TMp4Run<int32_t>>& RenderingOffsets() const { return FRenderingOffsets; }
   const TBlockArray<uint64_t>& ChunkOffsets() const { return FChunkOffsets; }
   const TBlockArray<uint32_t>& ChunkSampleCounts() const { return FChunkSamples; }
+  // The sample description of each chunk, as runs over the chunks in order.
+  const std::vector<TMp4Run<uint32_t>>& ChunkDescriptions() const { return FChunkDescriptions; }
   bool NeedsLargeOffsets() const { return FLargeOffsets; }
 
   // Video set-up.
@@ -94,6 +109,12 @@ class TMp4Track {
   uint8_t LengthSizeMinusOne = 3;
   std::vector<std::vector<uint8_t>> SequenceParameterSets;
   std::vector<std::vector<uint8_t>> PictureParameterSets;
+  // Sample descriptions 2, 3, … of a video track (the first is the set-up above), and the
+  // one that samples written from now on use.
+  std::vector<TMp4VideoEntry> MoreVideoEntries;
+  uint32_t CurrentDescription = 1;
+  // The set-up above as a sample description.
+  TMp4VideoEntry FirstVideoEntry() const;
   // Audio set-up.
   uint8_t AudioType = 0;
   std::vector<uint8_t> DecoderSpecificInfo;
@@ -119,6 +140,8 @@ class TMp4Track {
   std::vector<TMp4Run<int32_t>> FRenderingOffsets;
   TBlockArray<uint64_t> FChunkOffsets;
   TBlockArray<uint32_t> FChunkSamples;
+  std::vector<TMp4Run<uint32_t>> FChunkDescriptions;
+  uint32_t FLastDescription = 1;
   uint64_t FChunkEnd = UINT64_MAX;  // file offset just past the last sample
   bool FLargeOffsets = false;
 

@@ -128,6 +128,33 @@ bool MP4SkipMediaData(MP4FileHandle AFile, uint64_t ACount) {
   return file && file->SkipMediaData(ACount);
 }
 
+uint32_t MP4AddH264SampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint16_t AWidth, uint16_t AHeight,
+                                     const std::vector<std::vector<uint8_t>>& ASequenceParameterSets,
+                                     const std::vector<std::vector<uint8_t>>& APictureParameterSets) {
+  TMp4File* file = Files().Find(AFile);
+  if (!file || ASequenceParameterSets.empty() || ASequenceParameterSets.front().size() < 4) return 0;
+  TMp4VideoEntry entry;
+  entry.Width = AWidth;
+  entry.Height = AHeight;
+  const std::vector<uint8_t>& sps = ASequenceParameterSets.front();
+  entry.ProfileIdc = sps[1];
+  entry.ProfileCompatibility = sps[2];
+  entry.LevelIdc = sps[3];
+  entry.SequenceParameterSets = ASequenceParameterSets;
+  entry.PictureParameterSets = APictureParameterSets;
+  return file->AddH264SampleDescription(ATrack, entry);
+}
+
+bool MP4SetSampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint32_t AIndex) {
+  TMp4File* file = Files().Find(AFile);
+  return file && file->SetSampleDescription(ATrack, AIndex);
+}
+
+double MP4GetDuration(MP4FileHandle AFile) {
+  TMp4File* file = Files().Find(AFile);
+  return file ? file->DurationSeconds() : 0;
+}
+
 bool MP4Close(MP4FileHandle AFile, uint32_t AFlags, std::string* AKeptFileName, std::string* AError) {
   std::unique_ptr<TMp4File> file = Files().Remove(AFile);
   if (AKeptFileName) AKeptFileName->clear();

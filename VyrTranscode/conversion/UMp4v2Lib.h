@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "conversion/UStreams.h"
 
@@ -45,6 +46,18 @@ bool MP4AddH264SequenceParameterSet(MP4FileHandle AFile, MP4TrackId ATrack, cons
                                     uint16_t ASize);
 bool MP4AddH264PictureParameterSet(MP4FileHandle AFile, MP4TrackId ATrack, const uint8_t* AData,
                                    uint16_t ASize);
+// A further sample description of an H.264 track (its size and parameter sets, from the
+// NAL header byte on): samples written after MP4SetSampleDescription selects it use it.
+// Returns its index (2, 3, …), or 0 on failure.
+uint32_t MP4AddH264SampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint16_t AWidth, uint16_t AHeight,
+                                     const std::vector<std::vector<uint8_t>>& ASequenceParameterSets,
+                                     const std::vector<std::vector<uint8_t>>& APictureParameterSets);
+// The sample description (1 for the one the track was made with) of the samples written
+// from now on.
+bool MP4SetSampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint32_t AIndex);
+// How long the file plays as its index will say, in seconds (0 for an unknown handle).
+double MP4GetDuration(MP4FileHandle AFile);
+
 // Profile levels of the file's initial object descriptor.
 bool MP4SetVideoProfileLevel(MP4FileHandle AFile, uint8_t AValue);
 bool MP4SetAudioProfileLevel(MP4FileHandle AFile, uint8_t AValue);
