@@ -39,6 +39,38 @@ const char* const WINDOW_KEYS[] = {
     "sConvertOver",
     "sStop",
     "sConvertFailed",
+    // The marks of the list's rows and the reasons in their tooltips.
+    "sConvertStopped",
+    "sConvertSkipped",
+    "sConvertRecovered",
+    "sRecordEndedEarly",
+    "sStoppedKept",
+    "sStoppedNothingKept",
+    "sSkippedExists",
+    "sReasonOpen",
+    "sReasonOutDirMissing",
+    "sReasonOutDirNotWritable",
+    "sReasonOutput",
+    "sReasonDiskFull",
+    "sReasonWrite",
+    "sReasonNothing",
+    "sReasonNoVideo",
+    "sReasonMemory",
+    "sReasonFailed",
+    // Messages of a run, of the list and of a second start.
+    "sConvertFailedFiles",
+    "sAndMore",
+    "sSkippedCount",
+    "sOutputsExist",
+    "sReplace",
+    "sSkipExisting",
+    "sOutDirCreateFailed",
+    "sOpenFolderFailed",
+    "sSameNameNotAdded",
+    "sEmptyListHint",
+    "sHandOverFailed",
+    // The locale of Qt's own dialogs.
+    "sQtLocale",
 };
 
 std::string SourceLanguageFile(const std::string& AName) {
