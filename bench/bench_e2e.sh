@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: vyrconvert against the equivalent ffmpeg pipeline on the same
 # content, alternating runs, reporting wall time, the ratio (ours / ffmpeg; below 1 means
-# faster) and our peak memory.
-#   bench/bench_e2e.sh [SECONDS] [RUNS]      (default 60 s of recording, 3 runs each)
+# faster) and our peak memory; then what timing by the recording's stamps costs against
+# the constant rate, on the same recordings.
+#   bench/bench_e2e.sh [SECONDS] [RUNS] [timing]   (default 60 s of recording, 3 runs each;
+#                                                   "timing": the timing comparison only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs="${1:-60}"; runs="${2:-3}"
+secs="${1:-60}"; runs="${2:-3}"; only="${3:-}"
 bin=build/bin
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
@@ -61,10 +63,31 @@ bench() {  # name video resolution x264-threads-note
     "$(echo "$best_o / $best_t" | bc -l)" "$best_m" "$((peak / 1024))"
 }
 
+# --timing stamps against --timing rate on one recording, alternating runs.
+timing_cost() {  # name video resolution
+  local name=$1 rec=$work/$1.vyr rate=() stamps=()
+  [ -f "$rec" ] || $bin/vyrgen --out "$rec" --video "$2" --audio alaw --resolution "$3" --fps 25 --seconds "$secs"
+  for ((i = 0; i < runs; i++)); do
+    t0=$(now); $bin/vyrconvert --timing rate -o "$work/out" "$rec" >/dev/null; t1=$(now); rate+=("$(echo "$t1 - $t0" | bc)")
+    t0=$(now); $bin/vyrconvert --timing stamps -o "$work/out" "$rec" >/dev/null; t1=$(now); stamps+=("$(echo "$t1 - $t0" | bc)")
+  done
+  local best_r best_s
+  best_r=$(printf '%s\n' "${rate[@]}" | sort -n | head -1)
+  best_s=$(printf '%s\n' "${stamps[@]}" | sort -n | head -1)
+  printf '| %-22s | %8.3f s | %8.3f s | %5.3f |\n' "$name" "$best_r" "$best_s" "$(echo "$best_s / $best_r" | bc -l)"
+}
+
 mkdir -p "$work/out"
 echo "Recording length ${secs} s, best of ${runs} alternating runs, $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
-echo "| recording              | vyrconvert | ffmpeg     | ratio | ffmpeg mt | our peak |"
-echo "|------------------------|------------|------------|-------|-----------|----------|"
-bench h264-1080p-alaw h264 4
-bench mjpeg-720p-alaw mjpeg 3
-bench h265-1080p-alaw h265 4
+if [ "$only" != timing ]; then
+  echo "| recording              | vyrconvert | ffmpeg     | ratio | ffmpeg mt | our peak |"
+  echo "|------------------------|------------|------------|-------|-----------|----------|"
+  bench h264-1080p-alaw h264 4
+  bench mjpeg-720p-alaw mjpeg 3
+  bench h265-1080p-alaw h265 4
+  echo
+fi
+echo "| recording              | --timing rate | --timing stamps | stamps / rate |"
+echo "|------------------------|---------------|-----------------|---------------|"
+timing_cost h264-1080p-alaw h264 4
+timing_cost mjpeg-720p-alaw mjpeg 3

@@ -1,5 +1,6 @@
 #include "UVideoPayloadEncoders.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -38,6 +39,13 @@ void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8
   }
 }
 
+// A picture white all over (limited-range luma, no colour).
+void WhitePicture(int AWidth, int AHeight, std::vector<uint8_t>& AI420) {
+  const size_t luma = static_cast<size_t>(AWidth) * AHeight;
+  std::fill(AI420.begin(), AI420.begin() + static_cast<long>(luma), 235);
+  std::fill(AI420.begin() + static_cast<long>(luma), AI420.end(), 128);
+}
+
 void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitude,
                      std::vector<uint8_t>& AI420) {
   if (AAmplitude == 0) return;
@@ -71,6 +79,7 @@ class TAvPayloadEncoder {
     FHeight = AHeight;
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
     FGrain = ASpec.Grain;
+    FFlash = ASpec.FlashFrame;
     const AVCodec* codec = nullptr;
     AVPixelFormat pix = AV_PIX_FMT_YUV420P;
     if (ASpec.VideoType == OmVideoType_MJPEG) {
@@ -130,6 +139,7 @@ class TAvPayloadEncoder {
   std::vector<uint8_t> Encode(uint32_t AIndex, bool& AKeyFrame) {
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
     AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
+    if (static_cast<int64_t>(AIndex) == FFlash) WhitePicture(FWidth, FHeight, FPicture);
     av_frame_make_writable(FFrame.get());
     const uint8_t* planes[3] = {FPicture.data(), FPicture.data() + static_cast<size_t>(FWidth) * FHeight,
                                 FPicture.data() + static_cast<size_t>(FWidth) * FHeight * 5 / 4};
@@ -173,6 +183,7 @@ class TAvPayloadEncoder {
   int FWidth = 0, FHeight = 0;
   uint32_t FKeyInterval = 1;
   uint8_t FGrain = 0;
+  int64_t FFlash = -1;
   bool FFullRange = false;
 };
 
@@ -187,6 +198,7 @@ class TQorraPayloadEncoder {
     FFps = static_cast<int32_t>(ASpec.FrameRate ? ASpec.FrameRate : 25);
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
     FGrain = ASpec.Grain;
+    FFlash = ASpec.FlashFrame;
     if (!FEncoder.Valid() || !FEncoder.Open(AWidth, AHeight, FFps, X264_CSP_I420)) {
       AError = "cannot open the H.264 encoder library";
       return false;
@@ -202,6 +214,7 @@ class TQorraPayloadEncoder {
     }
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
     AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
+    if (static_cast<int64_t>(AIndex) == FFlash) WhitePicture(FWidth, FHeight, FPicture);
     std::vector<uint8_t> out;
     FEncoder.Encode(FPicture, out);
     return out;
@@ -214,6 +227,7 @@ class TQorraPayloadEncoder {
   int32_t FFps = 25;
   uint32_t FKeyInterval = 1;
   uint8_t FGrain = 0;
+  int64_t FFlash = -1;
 };
 
 }  // namespace

@@ -22,6 +22,8 @@ struct TRecordingSpec {
   // Noise of up to +-Grain added to the test picture's luma, as a camera's sensor adds
   // it: the encoders spend bits on it, so a larger grain makes a higher bit rate.
   uint8_t Grain = 0;
+  // A picture drawn white all over (a flash, to find in the decoded video); -1: none.
+  int64_t FlashFrame = -1;
 };
 
 // Produces the payload of frame AIndex (0-based) and tells whether it is a key frame.

@@ -1,11 +1,14 @@
 #include "cli/UCommandLine.h"
 
 const char* UsageText() {
-  return "usage: vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] FILE.vyr...\n"
+  return "usage: vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] [--timing stamps|rate] FILE.vyr...\n"
          "  -o DIR      output folder (default: the current folder)\n"
          "  -f mp4|raw  MP4 with H.264 video and AAC audio (default), or the raw video stream\n"
          "  --probe     print what each recording holds and convert nothing\n"
-         "  -v          write the debug log to standard error\n";
+         "  -v          write the debug log to standard error\n"
+         "  --timing stamps|rate\n"
+         "              time the MP4's pictures and audio by the recording's time stamps\n"
+         "              (default), or give every picture one frame of the measured rate\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions& AOptions,
@@ -24,6 +27,20 @@ bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions
       AOptions.Verbose = true;
     } else if (a == "--probe") {
       AOptions.Probe = true;
+    } else if (a == "--timing") {
+      if (i + 1 >= AArgs.size()) {
+        AError = "option --timing needs a value";
+        return false;
+      }
+      const std::string& v = AArgs[++i];
+      if (v == "stamps") {
+        AOptions.Timing = TTimingOption::Stamps;
+      } else if (v == "rate") {
+        AOptions.Timing = TTimingOption::Rate;
+      } else {
+        AError = "unknown timing '" + v + "' (use stamps or rate)";
+        return false;
+      }
     } else if (a == "-o" || a == "-f") {
       if (i + 1 >= AArgs.size()) {
         AError = "option " + a + " needs a value";

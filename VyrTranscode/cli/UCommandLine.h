@@ -1,11 +1,12 @@
 // Command-line options of vyrconvert:
-//   vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] FILE.vyr...
+//   vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] [--timing stamps|rate] FILE.vyr...
 #pragma once
 
 #include <string>
 #include <vector>
 
 enum class TOutFormat { Mp4, Raw };
+enum class TTimingOption { Stamps, Rate };
 
 struct TCommandLineOptions {
   std::string OutDir;  // with a trailing "/"; the current folder when not given
@@ -13,6 +14,7 @@ struct TCommandLineOptions {
   bool Probe = false;
   bool Verbose = false;
   bool Help = false;
+  TTimingOption Timing = TTimingOption::Stamps;
   std::vector<std::string> Files;
 };
 

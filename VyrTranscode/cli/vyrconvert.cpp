@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -215,7 +216,8 @@ int RunConversions(const TCommandLineOptions& AOptions) {
     display.Begin(Shown(shortName), mediaSeconds);
     std::thread taskThread([&] {
       if (mp4)
-        ExecRecordToMp4(task, file, base, progress, Interrupted, &outcome);
+        ExecRecordToMp4(task, file, base, progress, Interrupted, &outcome,
+                        AOptions.Timing == TTimingOption::Rate ? TRecordTiming::Rate : TRecordTiming::Stamps);
       else
         ExecRecordToRawFile(file, base, progress, &outcome, &Interrupted);
     });
@@ -232,6 +234,25 @@ int RunConversions(const TCommandLineOptions& AOptions) {
   return Interrupted.load() ? 130 : status;
 }
 
+// " start=YYYY-MM-DDTHH:MM:SS span=H:MM:SS.mmm": the first stamp as the recorder wrote it
+// (no zone), and the last stamp minus the first; empty when the recording has no stamps.
+std::string StampsText(const TVyrRecordProbe& AProbe) {
+  if (!AProbe.FHasStamps) return std::string();
+  const std::time_t first = static_cast<std::time_t>(AProbe.FFirstStampMs / 1000);
+  std::tm t {};
+  ::gmtime_r(&first, &t);
+  char start[32];
+  std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%S", &t);
+  int64_t span = AProbe.FLastStampMs - AProbe.FFirstStampMs;
+  const char* sign = span < 0 ? "-" : "";
+  if (span < 0) span = -span;
+  char text[96];
+  std::snprintf(text, sizeof text, " start=%s span=%s%lld:%02lld:%02lld.%03lld", start, sign,
+                static_cast<long long>(span / 3600000), static_cast<long long>(span / 60000 % 60),
+                static_cast<long long>(span / 1000 % 60), static_cast<long long>(span % 1000));
+  return text;
+}
+
 int RunProbe(const TCommandLineOptions& AOptions) {
   int status = 0;
   for (const std::string& file : AOptions.Files) {
@@ -246,9 +267,9 @@ int RunProbe(const TCommandLineOptions& AOptions) {
     TVyrRecordProbe probe;
     probe.GetVideoInfo(stream.get());
     TVyrRecordProbe::CloseVYRRecord(stream);
-    std::printf("%s: video=%d resolution=%d %ux%u fps=%u frames=%u seconds=%u audio=%d\n", Shown(file).c_str(),
+    std::printf("%s: video=%d resolution=%d %ux%u fps=%u frames=%u seconds=%u audio=%d%s\n", Shown(file).c_str(),
                 probe.FVideoEncType, probe.FVideoResolution, probe.FFrameWidth, probe.FFrameHeight,
-                probe.FFrameRate, probe.FFrameCount, probe.FSecCount, probe.FAudioEncType);
+                probe.FFrameRate, probe.FFrameCount, probe.FSecCount, probe.FAudioEncType, StampsText(probe).c_str());
     std::fflush(stdout);
   }
   return status;

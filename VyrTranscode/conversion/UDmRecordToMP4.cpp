@@ -33,6 +33,11 @@ void TRecordToMp4Thread::Run() {
 
 namespace {
 
+// A block's time stamp in ms, in 64 bits.
+int64_t StampMs(uint32_t ASeconds, uint16_t AMilliseconds) {
+  return static_cast<int64_t>(ASeconds) * 1000 + AMilliseconds;
+}
+
 // How a walk ended besides its normal end.
 enum class TWalkFailure { None, OutOfMemory, Other };
 
@@ -71,7 +76,7 @@ TConversionOutcome OutcomeOf(const TMP4Maker& AMaker, const std::string& AOutFil
 
 TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
                                             const std::string& AOutFileName, const std::atomic<bool>* AAbort,
-                                            std::atomic<int32_t>* AProgress) {
+                                            std::atomic<int32_t>* AProgress, TRecordTiming ATiming) {
   auto aborted = [AAbort] { return AAbort && AAbort->load(); };
   TConversionOutcome outcome;
   outcome.OutFileName = AOutFileName;
@@ -86,6 +91,7 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
     int64_t damagedRegions = 0, damagedBytes = 0;
     try {
       lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName, ASource.Identity());
+      lMp4Maker->SetUseTimeStamps(ATiming == TRecordTiming::Stamps);
       TStream& src = ASource;
       TRecordBlockReader reader(src);
       TOmBlock block;
@@ -124,6 +130,8 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           const TOmVideoDataHead& lVideoHead = block.Video;
           // An empty video block carries no picture; above all it is no request to drain.
           if (lVideoHead.dwFrameLength > 0) {
+            lMp4Maker->SetVideoBlockTime(StampMs(lVideoHead.dwSecTimeStamp, lVideoHead.nMiliTimeStamp),
+                                         lVideoHead.nMiliTimeStamp < 1000);
             if (!readPayload(block)) break;
             if (lVideoHead.byVideoType == OmVideoType_H264) {
               lMp4Maker->PushVideoX264Frame(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
@@ -144,12 +152,16 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           const TOmAudioDataHead& lAudioHead = block.Audio;
           if (lAudioHead.byAudioType == AUDIO_TYPE_NONE) continue;  // no progress update for a skipped block
           if (!readPayload(block)) break;
+          lMp4Maker->SetAudioBlockTime(StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
+                                       lAudioHead.nMiliTimeStamp < 1000);
           lMp4Maker->PushAudioFrame(lPayload.data(), static_cast<int32_t>(lAudioHead.dwFrameLength),
                                     lAudioHead.byAudioType);
         }
         publishProgress();
       }
-      // Drain: no further block (end of file, a short head, or a block cut short).
+      // Drain: no further block (end of file, a short head, or a block cut short). Pictures
+      // that come out now have no block of their own: each lasts one nominal frame.
+      lMp4Maker->SetVideoBlockTime(0, false);
       while (lVideoToX264 && lMp4Maker->HasFile() && !aborted()) {
         if (!lVideoToX264->TranscodeToX264(nullptr, 0, 0, lX264Buff) || lX264Buff.empty()) break;
         lMp4Maker->PushVideoX264Frame(lX264Buff.data(), static_cast<int32_t>(lX264Buff.size()), 0);
@@ -195,7 +207,7 @@ void TRecordToMp4Thread::Execute() {
     return;
   }
   const TConversionOutcome outcome = ConvertRecordStreamToMp4(*FSrcFile, FFrameWidth, FFrameHeight, FFrameRate,
-                                                              FOutFileName, &FTerminated, &task->FWorkProgress);
+                                                              FOutFileName, &FTerminated, &task->FWorkProgress, FTiming);
   task->FLastOutcome = outcome;
   task->FWorkProgress.store(100, std::memory_order_relaxed);
   task->FIsWorking.store(false, std::memory_order_release);
@@ -235,6 +247,7 @@ void TDmRecordToMP4::StartTask(int32_t AWidth, int32_t AHeight, int32_t AFrameRa
   worker->FFrameWidth = AWidth;
   worker->FFrameHeight = AHeight;
   worker->FFrameRate = AFrameRate;
+  worker->FTiming = FTiming;
   FIsWorking.store(true, std::memory_order_release);
   try {
     worker->Start();

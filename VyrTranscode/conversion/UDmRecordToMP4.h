@@ -16,6 +16,10 @@
 
 class TDmRecordToMP4;
 
+// How the pictures of an MP4 file are timed: by the recording's time stamps, or each one
+// frame of the probed rate long.
+enum class TRecordTiming { Stamps, Rate };
+
 // One conversion as the worker runs it, over any record stream: creates the MP4 file
 // AOutFileName, walks ASource block by block (TOmBlockReader: damaged regions are skipped
 // and counted in the outcome) and closes the file on every way out. H.264 video goes to
@@ -29,9 +33,12 @@ class TDmRecordToMP4;
 // when AAbort ended the walk; then the file replaces an existing one only when it was the
 // first of its name). A failed conversion (memory, write error) and one that wrote nothing
 // keep no file.
+// ATiming: Stamps times pictures and audio by the blocks' stamps (see TMP4Maker), Rate
+// gives every picture one frame of AFrameRate.
 TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
                                             const std::string& AOutFileName, const std::atomic<bool>* AAbort = nullptr,
-                                            std::atomic<int32_t>* AProgress = nullptr);
+                                            std::atomic<int32_t>* AProgress = nullptr,
+                                            TRecordTiming ATiming = TRecordTiming::Stamps);
 
 // The worker thread: walks the record file block by block. Created by StartTask, started
 // explicitly; its body polls the termination request once per block.
@@ -55,6 +62,7 @@ class TRecordToMp4Thread {
   int32_t FFrameWidth = 0;
   int32_t FFrameHeight = 0;
   int32_t FFrameRate = 0;
+  TRecordTiming FTiming = TRecordTiming::Stamps;
 
  private:
   void Run();      // Execute, with the end marking that nothing may skip
@@ -78,6 +86,9 @@ class TDmRecordToMP4 {
                  TStream* ASrcFileStream);
   // Asks the running worker to stop after its current block; does not wait.
   void StopTask();
+  // How the workers started from now on time their pictures (the recording's stamps until
+  // set otherwise).
+  void SetTiming(TRecordTiming ATiming) { FTiming = ATiming; }
 
   bool IsWorking() const { return FIsWorking.load(std::memory_order_acquire); }
   int32_t WorkProgress() const { return FWorkProgress.load(std::memory_order_relaxed); }
@@ -96,6 +107,7 @@ class TDmRecordToMP4 {
   // returned false (acquire).
   TConversionOutcome FLastOutcome;
   TRecordToMp4Thread* FWorkThread = nullptr;  // the worker started last; null after StopTask
+  TRecordTiming FTiming = TRecordTiming::Stamps;
   std::vector<std::unique_ptr<TRecordToMp4Thread>> FWorkers;  // every worker not yet joined
 };
 

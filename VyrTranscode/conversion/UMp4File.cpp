@@ -141,6 +141,13 @@ bool TMp4File::WriteSample(uint32_t ATrackId, const uint8_t* AData, uint32_t ASi
   return written;
 }
 
+void TMp4File::SetCreationTime(uint64_t AUnixSeconds) { FMovie.CreationTime = AUnixSeconds + Mp4EpochOffset; }
+
+bool TMp4File::SetLastSampleDuration(uint32_t ATrackId, uint64_t ADuration) {
+  TMp4Track* track = FindTrack(ATrackId);
+  return track && ADuration > 0 && ADuration <= UINT32_MAX && track->SetLastSampleDuration(static_cast<uint32_t>(ADuration));
+}
+
 uint32_t TMp4File::AddH264SampleDescription(uint32_t ATrackId, const TMp4VideoEntry& AEntry) {
   TMp4Track* track = FindTrack(ATrackId);
   if (!track || track->Kind() != TMp4TrackKind::Video) return 0;

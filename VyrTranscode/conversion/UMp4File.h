@@ -24,6 +24,10 @@ class TMp4File {
   TMp4File(const TMp4File&) = delete;
   TMp4File& operator=(const TMp4File&) = delete;
 
+  // The creation time of the movie, its tracks and media, in seconds since 1970.
+  void SetCreationTime(uint64_t AUnixSeconds);
+  // Changes the duration of the last sample written to a track; false when it has none.
+  bool SetLastSampleDuration(uint32_t ATrackId, uint64_t ADuration);
   // Movie time scale (ticks per second); 1000 until set. False for 0.
   bool SetTimeScale(uint32_t ATimeScale);
   uint32_t TimeScale() const { return FMovie.TimeScale; }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -92,6 +93,13 @@ void TMP4Maker::StartWrite(int32_t AWidth, int32_t AHeight, int32_t AFrameRate, 
   FAudioSampleCount = 0;
   FDroppedPictures = 0;
   ResetSDKStatus();
+  FBlockTimeValid = false;
+  FAudioBlockTimeValid = false;
+  FSampleTimeValid = false;
+  FHaveLastVideo = false;
+  FLastVideoTimeValid = false;
+  FFirstVideoTimeValid = false;
+  FAudioTimeStarted = false;
 
   FMp4Hndl = MP4Create(AOutFileName, 0, AInput, &FFileError);
   if (FMp4Hndl == MP4_INVALID_FILE_HANDLE) return;
@@ -269,6 +277,11 @@ void TMP4Maker::KeepChangedParameterSet(const TEncNaluUnit& ANalu) {
 }
 
 bool TMP4Maker::AppendToAccessUnit(const TEncNaluUnit& ANalu) {
+  if (FSampleLen == 0) {
+    // A picture takes the time of the block it starts in.
+    FSampleTimeMs = FBlockTimeMs;
+    FSampleTimeValid = FBlockTimeValid;
+  }
   int64_t needed = int64_t{FSampleLen} + 4 + ANalu.iDataSize;
   if (needed > MAX_VIDEO_SAMPLE_LEN) {
     PrintDebugString(FormatStr("Drop NAL unit: picture larger than %d bytes", MAX_VIDEO_SAMPLE_LEN));
@@ -346,9 +359,25 @@ void TMP4Maker::EndAccessUnit() {
   if (FSampleDropped) {
     ++FDroppedPictures;
   } else if (FMp4Hndl != MP4_INVALID_FILE_HANDLE && FVideoTrackID != MP4_INVALID_TRACK_ID && FSampleLen > 0) {
+    // The picture before this one lasts until this one's time.
+    if (FUseStamps && FHaveLastVideo) {
+      MP4SetLastSampleDuration(FMp4Hndl, FVideoTrackID,
+                               StepDuration(FLastVideoTimeMs, FLastVideoTimeValid, FSampleTimeMs, FSampleTimeValid));
+    }
     if (MP4WriteSample(FMp4Hndl, FVideoTrackID, FTmpFrameBuffer.get(), static_cast<uint32_t>(FSampleLen),
                        MP4_INVALID_DURATION, 0, FSampleIsSync)) {
+      if (FVideoSampleCount == 0) {
+        FFirstVideoTimeMs = FSampleTimeMs;
+        FFirstVideoTimeValid = FSampleTimeValid;
+        // The recorder's clock at the first picture is when the footage was made.
+        const int64_t seconds = FSampleTimeMs / 1000;
+        if (FSampleTimeValid && seconds >= FIRST_CREATION_SECOND && seconds < END_CREATION_SECOND)
+          MP4SetCreationTime(FMp4Hndl, static_cast<uint64_t>(seconds));
+      }
       ++FVideoSampleCount;
+      FLastVideoTimeMs = FSampleTimeMs;
+      FLastVideoTimeValid = FSampleTimeValid;
+      FHaveLastVideo = true;
     } else {
       FWriteError = true;
     }
@@ -359,12 +388,37 @@ void TMP4Maker::EndAccessUnit() {
   FSampleDropped = false;
 }
 
+MP4Duration TMP4Maker::StepDuration(int64_t AFrom, bool AFromValid, int64_t ATo, bool AToValid) const {
+  const int64_t step = ATo - AFrom;
+  if (!AFromValid || !AToValid || step <= 0 || step >= ONE_HOUR_MS) return FVideoSampleDuration;
+  return static_cast<MP4Duration>(step) * (TIME_SCALE / 1000);
+}
+
+void TMP4Maker::StampStartDelays(int64_t& AVideoDelayMs, int64_t& AAudioDelayMs) const {
+  AVideoDelayMs = 0;
+  AAudioDelayMs = 0;
+  if (!FUseStamps || !FFirstVideoTimeValid || !FAudioTimeStarted || FVideoSampleCount == 0) return;
+  const int64_t d = FFirstAudioTimeMs - FFirstVideoTimeMs;
+  if (d >= ONE_HOUR_MS || d <= -ONE_HOUR_MS) return;  // the two clocks do not agree
+  if (d > 0) AAudioDelayMs = d;
+  else AVideoDelayMs = -d;
+}
+
 void TMP4Maker::FinishVideo() {
   EndAccessUnit();
   FSampleLen = 0;  // parameter sets or SEI with no picture after them
+  if (FVideoTrackID == MP4_INVALID_TRACK_ID || FAudioTrackID == MP4_INVALID_TRACK_ID) return;
+  if (FUseStamps && FFirstVideoTimeValid && FAudioTimeStarted) {
+    // The stamps place the first picture against the first audio.
+    int64_t videoDelay = 0, audioDelay = 0;
+    StampStartDelays(videoDelay, audioDelay);
+    if (videoDelay > 0)
+      MP4SetTrackEdit(FMp4Hndl, FVideoTrackID, static_cast<MP4Duration>(videoDelay) * (TIME_SCALE / 1000), 0);
+    return;
+  }
   // Pictures dropped before the first SPS: the video starts that much later, in step
   // with the audio that was kept from the start.
-  if (FDroppedPictures > 0 && FVideoTrackID != MP4_INVALID_TRACK_ID && FAudioTrackID != MP4_INVALID_TRACK_ID) {
+  if (FDroppedPictures > 0) {
     MP4SetTrackEdit(FMp4Hndl, FVideoTrackID, static_cast<MP4Duration>(FDroppedPictures) * FVideoSampleDuration, 0);
   }
 }
@@ -375,8 +429,36 @@ void TMP4Maker::PushAudioFrame(const uint8_t* FrameBuffer, int32_t ASize, uint8_
     FAACMaker = std::make_unique<TAACMaker>();
     FAACMaker->StartAACEncode();  // when it fails, EncodeAudio refuses every block
   }
+  if (FUseStamps && FAudioBlockTimeValid) {
+    const int64_t t = FAudioBlockTimeMs;
+    const int64_t written = FAACMaker->GetInputSampleCount();
+    if (!FAudioTimeStarted) {
+      FAudioStartMs = t;
+      FFirstAudioTimeMs = t;
+      FAudioTimeStarted = true;
+    } else {
+      // Where this block belongs on the audio written so far, in samples.
+      const int64_t gap = (t - FAudioStartMs) * (OmAudioSampleRate / 1000) - written;
+      if (gap > AAC_FRAME_SAMPLES && gap < ONE_HOUR_MS * (OmAudioSampleRate / 1000)) {
+        FillAudioSilence(gap);
+      } else if (gap >= ONE_HOUR_MS * (OmAudioSampleRate / 1000) || gap <= -ONE_HOUR_MS * (OmAudioSampleRate / 1000)) {
+        // A step of the clock: the audio goes on from here, and so does its reckoning.
+        FAudioStartMs = t - written / (OmAudioSampleRate / 1000);
+      }
+    }
+  }
   // A block may complete several frames (or none yet): each is a sample of its own.
   if (FAACMaker->EncodeAudio(FrameBuffer, ASize, AAudioType, FAACFrames)) WriteAudioFrames();
+}
+
+void TMP4Maker::FillAudioSilence(int64_t ASamples) {
+  static const std::vector<uint8_t> silence(2 * OmAudioSampleRate, 0);  // one second of 16-bit PCM
+  while (ASamples > 0) {
+    const int64_t n = std::min<int64_t>(ASamples, OmAudioSampleRate);
+    if (FAACMaker->EncodeAudio(silence.data(), static_cast<int32_t>(2 * n), AUDIO_TYPE_PCM, FAACFrames))
+      WriteAudioFrames();
+    ASamples -= n;
+  }
 }
 
 void TMP4Maker::WriteAudioFrames() {
@@ -410,8 +492,12 @@ void TMP4Maker::FinishAudio() {
   if (FAACMaker->FlushAudio(FAACFrames)) WriteAudioFrames();
   int64_t samples = FAACMaker->GetInputSampleCount();
   if (FAudioTrackID != MP4_INVALID_TRACK_ID && samples > 0) {
-    // Play from the end of the encoder's priming samples for exactly the audio taken in.
-    MP4SetTrackEdit(FMp4Hndl, FAudioTrackID, 0, static_cast<MP4Duration>(std::max(FAACMaker->GetEncoderDelay(), 0)),
+    // Play from the end of the encoder's priming samples for exactly the audio taken in;
+    // later than the video by what the stamps say.
+    int64_t videoDelay = 0, audioDelay = 0;
+    StampStartDelays(videoDelay, audioDelay);
+    MP4SetTrackEdit(FMp4Hndl, FAudioTrackID, static_cast<MP4Duration>(audioDelay) * (TIME_SCALE / 1000),
+                    static_cast<MP4Duration>(std::max(FAACMaker->GetEncoderDelay(), 0)),
                     static_cast<MP4Duration>(samples));
   }
   FAACMaker->CloseAACEncode();

@@ -9,6 +9,15 @@
 // file has audio, pictures dropped before the first SPS delay the video track by as many
 // frame durations, so the two stay in step in players.
 //
+// With the recording's time stamps (SetUseTimeStamps, the blocks' times given before they
+// are pushed): a picture lasts until the next picture's time, exact to the millisecond
+// (a step of 0 or less, of an hour or more, or from or to a stamp whose millisecond part is
+// 1000 or more lasts one nominal frame instead; so does the last picture); silence fills a
+// gap of more than one AAC frame between the audio written and an audio block's stamp (up
+// to an hour; audio ahead of its stamps is never cut); and the track that starts later by
+// the stamps starts later by an empty edit. The first picture's stamp, when it falls in
+// 2000-2100, is the file's creation time.
+//
 // One writer is used by one thread from StartWrite to StopWrite.
 #pragma once
 
@@ -38,6 +47,13 @@ constexpr int32_t TMP_BUFF_GROW_LEN = 524288;
 // No real picture comes near this; a stream that never ends a picture cannot make the
 // writer gather more.
 constexpr int32_t MAX_VIDEO_SAMPLE_LEN = 128 * 1024 * 1024;
+// The recording's clock: steps of an hour or more are clock steps, not pauses; a gap in the
+// audio is filled when it is longer than one AAC frame; a first picture stamped in
+// 2000-2100 gives the file its creation time.
+constexpr int64_t ONE_HOUR_MS = 3600 * 1000;
+constexpr int64_t AAC_FRAME_SAMPLES = 1024;
+constexpr int64_t FIRST_CREATION_SECOND = 946684800;  // 2000-01-01
+constexpr int64_t END_CREATION_SECOND = 4102444800;   // 2100-01-01
 // Sample descriptions of the video track at most; later changes of the parameter sets stay
 // in the stream only.
 constexpr int MAX_SAMPLE_DESCRIPTIONS = 16;
@@ -59,6 +75,19 @@ class TMP4Maker {
   // Takes Annex B H.264: any run of whole NAL units (a picture, part of one, or several).
   // AFrameType is not used; key pictures are found from the NAL units.
   void PushVideoX264Frame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AFrameType);
+  // The recording's clock: see the top of this file. Off until set.
+  void SetUseTimeStamps(bool AUse) { FUseStamps = AUse; }
+  // The stamp, in ms, of the video block pushed next: a picture that starts in it takes this
+  // time. AValid false: no usable stamp (the millisecond part is 1000 or more, or none).
+  void SetVideoBlockTime(int64_t ATimeMs, bool AValid) {
+    FBlockTimeMs = ATimeMs;
+    FBlockTimeValid = AValid;
+  }
+  // The stamp, in ms, of the audio block pushed next.
+  void SetAudioBlockTime(int64_t ATimeMs, bool AValid) {
+    FAudioBlockTimeMs = ATimeMs;
+    FAudioBlockTimeValid = AValid;
+  }
   // Takes one block of record audio (G.711 or PCM; type 0 means no audio).
   void PushAudioFrame(const uint8_t* FrameBuffer, int32_t ASize, uint8_t AAudioType);
   // Writes what is still pending (the last picture, the encoder's last audio), the edits
@@ -127,6 +156,13 @@ class TMP4Maker {
   void FinishAudio();
   // Writes the last picture and, when pictures were dropped, delays the video.
   void FinishVideo();
+  // The duration of a picture at AFrom (ms) followed by one at ATo, in 90 kHz ticks.
+  MP4Duration StepDuration(int64_t AFrom, bool AFromValid, int64_t ATo, bool AToValid) const;
+  // Feeds ASamples of silence to the audio encoder, in bounded pieces.
+  void FillAudioSilence(int64_t ASamples);
+  // With stamps: how much later than the other each track starts (ms); both 0 when the
+  // stamps do not tell.
+  void StampStartDelays(int64_t& AVideoDelayMs, int64_t& AAudioDelayMs) const;
 
   int32_t FTotalPushCount = 0;
   MP4FileHandle FMp4Hndl = MP4_INVALID_FILE_HANDLE;
@@ -165,6 +201,23 @@ class TMP4Maker {
   uint32_t FCurrentDescription = 1;
   bool FDescriptionChanged = false;
   bool FDescriptionsFullLogged = false;
+
+  // The recording's clock.
+  bool FUseStamps = false;
+  int64_t FBlockTimeMs = 0;
+  bool FBlockTimeValid = false;
+  int64_t FAudioBlockTimeMs = 0;
+  bool FAudioBlockTimeValid = false;
+  int64_t FSampleTimeMs = 0;  // of the picture being gathered
+  bool FSampleTimeValid = false;
+  int64_t FLastVideoTimeMs = 0;  // of the last picture written
+  bool FLastVideoTimeValid = false;
+  bool FHaveLastVideo = false;
+  int64_t FFirstVideoTimeMs = 0;
+  bool FFirstVideoTimeValid = false;
+  int64_t FAudioStartMs = 0;  // the stamp at which the audio written so far began
+  bool FAudioTimeStarted = false;
+  int64_t FFirstAudioTimeMs = 0;
 
   bool FFileCreated = false;
   bool FWriteError = false;

@@ -75,6 +75,21 @@ void TMp4Track::AddSample(uint64_t AOffset, uint32_t ASize, uint32_t ADuration,
   FMaxSampleSize = std::max(FMaxSampleSize, ASize);
 }
 
+bool TMp4Track::SetLastSampleDuration(uint32_t ADuration) {
+  if (FSampleCount == 0 || FDurations.empty()) return false;
+  TMp4Run<uint32_t>& last = FDurations.back();
+  const uint32_t old = last.Value;
+  if (old == ADuration) return true;
+  if (last.Count == 1) {
+    FDurations.pop_back();
+  } else {
+    --last.Count;
+  }
+  AppendRun(FDurations, ADuration);
+  FMediaDuration = FMediaDuration - old + ADuration;
+  return true;
+}
+
 uint32_t TMp4Track::AverageBitrate() const {
   if (FMediaDuration == 0) return 0;
   long double bits = static_cast<long double>(FTotalBytes) * 8.0L * FTimeScale / FMediaDuration;

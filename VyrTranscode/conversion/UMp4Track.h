@@ -78,6 +78,10 @@ class TMp4Track {
   void AddSample(uint64_t AOffset, uint32_t ASize, uint32_t ADuration, int32_t ARenderingOffset,
                  bool ASync, uint32_t ADescription = 1);
 
+  // Changes the duration of the last sample recorded (its length is known only once the
+  // next one comes); false when there is none.
+  bool SetLastSampleDuration(uint32_t ADuration);
+
   size_t SampleCount() const { return FSampleCount; }
   uint64_t MediaDuration() const { return FMediaDuration; }
   uint64_t TotalBytes() const { return FTotalBytes; }

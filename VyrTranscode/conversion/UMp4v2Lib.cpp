@@ -150,6 +150,18 @@ bool MP4SetSampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint32_t AI
   return file && file->SetSampleDescription(ATrack, AIndex);
 }
 
+bool MP4SetCreationTime(MP4FileHandle AFile, uint64_t AUnixSeconds) {
+  TMp4File* file = Files().Find(AFile);
+  if (!file) return false;
+  file->SetCreationTime(AUnixSeconds);
+  return true;
+}
+
+bool MP4SetLastSampleDuration(MP4FileHandle AFile, MP4TrackId ATrack, MP4Duration ADuration) {
+  TMp4File* file = Files().Find(AFile);
+  return file && file->SetLastSampleDuration(ATrack, ADuration);
+}
+
 double MP4GetDuration(MP4FileHandle AFile) {
   TMp4File* file = Files().Find(AFile);
   return file ? file->DurationSeconds() : 0;

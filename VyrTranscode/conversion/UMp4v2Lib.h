@@ -55,6 +55,11 @@ uint32_t MP4AddH264SampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uin
 // The sample description (1 for the one the track was made with) of the samples written
 // from now on.
 bool MP4SetSampleDescription(MP4FileHandle AFile, MP4TrackId ATrack, uint32_t AIndex);
+// The creation time written into the file (movie, tracks, media), in seconds since 1970.
+bool MP4SetCreationTime(MP4FileHandle AFile, uint64_t AUnixSeconds);
+// Changes the duration of the last sample written to a track (known only once the next
+// sample's time is): false for an unknown handle or track, or a track without samples.
+bool MP4SetLastSampleDuration(MP4FileHandle AFile, MP4TrackId ATrack, MP4Duration ADuration);
 // How long the file plays as its index will say, in seconds (0 for an unknown handle).
 double MP4GetDuration(MP4FileHandle AFile);
 

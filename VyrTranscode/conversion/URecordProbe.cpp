@@ -100,6 +100,15 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
   TRecordBlockReader reader(s);
   TOmBlock block;
   TOmDamage damage;
+  FHasStamps = false;
+  FStampSteps = 0;
+  FBadStampSteps = 0;
+  bool havePicture = false, audioOnlyStamps = false;
+  uint32_t lastPictureId = 0;
+  int64_t lastPictureMs = 0;
+  auto stampOf = [](uint32_t ASeconds, uint16_t AMilliseconds) {
+    return static_cast<int64_t>(ASeconds) * 1000 + AMilliseconds;
+  };
 
   // Damaged regions are skipped; the counts run on across them, so the rate holds for the
   // whole recording.
@@ -122,10 +131,33 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
         ++secCount;
       }
       wholeRate.AddBlock(v.dwSecTimeStamp, counted);
+      // A new picture: another frame number or another stamp than the block before.
+      const int64_t ms = stampOf(v.dwSecTimeStamp, v.nMiliTimeStamp);
+      if (!havePicture || v.dwFrameID != lastPictureId || ms != lastPictureMs) {
+        if (havePicture) {
+          ++FStampSteps;
+          if (ms <= lastPictureMs) ++FBadStampSteps;
+        }
+        if (!FHasStamps || audioOnlyStamps) FFirstStampMs = ms;
+        FHasStamps = true;
+        audioOnlyStamps = false;
+        FLastStampMs = ms;
+        havePicture = true;
+        lastPictureId = v.dwFrameID;
+        lastPictureMs = ms;
+      }
       if (FVideoResolution == 255) FVideoResolution = v.byVideoMode;
       if (FVideoEncType == 255) FVideoEncType = v.byVideoType;
     } else if (block.IsAudio()) {
       if (FAudioEncType == 255) FAudioEncType = block.Audio.byAudioType;
+      if (!havePicture) {
+        // Without pictures (so far), the audio's stamps tell when the recording was made.
+        const int64_t ms = stampOf(block.Audio.dwSecTimeStamp, block.Audio.nMiliTimeStamp);
+        if (!FHasStamps) FFirstStampMs = ms;
+        FHasStamps = true;
+        audioOnlyStamps = true;
+        FLastStampMs = ms;
+      }
     } else {
       PrintDebugString(FormatStr("Read Unkown Data Cmd: %d, length=%d", block.Head.nCmd, block.Head.length));
     }

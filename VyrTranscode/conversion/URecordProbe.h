@@ -43,6 +43,16 @@ class TVyrRecordProbe {
   uint32_t FSecCount = 0;
   // Blocks walked, for diagnostics and benchmarks.
   uint64_t FBlockCount = 0;
+  // The recording's clock: the first and the last stamp (ms) of its pictures (of its audio
+  // when it has no video; FHasStamps false when it has neither), and the steps between
+  // consecutive pictures, of which FBadStampSteps were 0 or negative.
+  bool FHasStamps = false;
+  int64_t FFirstStampMs = 0;
+  int64_t FLastStampMs = 0;
+  uint64_t FStampSteps = 0;
+  uint64_t FBadStampSteps = 0;
+  // The stamps can time the pictures: no more than one step in ten is 0 or negative.
+  bool StampsUsable() const { return FBadStampSteps * 10 <= FStampSteps; }
   // Damaged regions skipped, and their bytes.
   int64_t FDamagedRegions = 0;
   int64_t FDamagedBytes = 0;

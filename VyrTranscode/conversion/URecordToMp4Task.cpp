@@ -9,7 +9,7 @@
 
 bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, const std::string& AOutFileName,
                      std::atomic<int>& ACurTaskProgress, const std::atomic<bool>& ATerminated,
-                     TConversionOutcome* AOutcome) {
+                     TConversionOutcome* AOutcome, TRecordTiming ATiming) {
   if (ATask.IsWorking()) ATask.StopTask();
   ACurTaskProgress.store(0);
   ATask.ResetWorkProgress();
@@ -30,6 +30,10 @@ bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, con
     TVyrRecordProbe probe;
     probed = probe.GetVideoInfo(record.get());
     if (probed) {
+      const bool stamps = ATiming == TRecordTiming::Stamps && probe.StampsUsable();
+      if (ATiming == TRecordTiming::Stamps && !stamps)
+        PrintDebugString("Time stamps unusable, constant rate: " + ASrcFileName);
+      ATask.SetTiming(stamps ? TRecordTiming::Stamps : TRecordTiming::Rate);
       ATask.StartTask(static_cast<int32_t>(probe.FFrameWidth), static_cast<int32_t>(probe.FFrameHeight),
                       static_cast<int32_t>(probe.FFrameRate), mp4FileName, record.get());
       bool stopSent = false;

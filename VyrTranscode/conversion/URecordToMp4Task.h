@@ -16,6 +16,9 @@ constexpr int RecordToMp4PollMs = 50;
 // start, then the task's 0..100, and 101 on every way out. ATerminated asks the running
 // conversion to stop (its MP4 is closed properly). Returns the probe's result (false when
 // the file could not be opened). AOutcome (may be null) receives what was achieved.
+// ATiming: Stamps times the pictures by the recording's stamps, unless the probe finds
+// them unusable as a whole (more than one step in ten 0 or negative), then by the rate as
+// Rate always does.
 bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, const std::string& AOutFileName,
                      std::atomic<int>& ACurTaskProgress, const std::atomic<bool>& ATerminated,
-                     TConversionOutcome* AOutcome = nullptr);
+                     TConversionOutcome* AOutcome = nullptr, TRecordTiming ATiming = TRecordTiming::Stamps);

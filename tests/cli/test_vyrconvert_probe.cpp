@@ -33,8 +33,12 @@ TEST(VyrconvertProbe, PrintsOneLinePerFile) {
   std::string fb = MakeRecording(dir, "cam2.vyr", b);
   TProcessResult r = RunProcess({Vyrconvert, "--probe", fa, fb});
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
-  EXPECT_EQ(r.Out, fa + ": video=1 resolution=4 1920x1080 fps=25 frames=250 seconds=10 audio=1\n" + fb +
-                       ": video=2 resolution=3 1280x720 fps=12 frames=60 seconds=6 audio=255\n");
+  // start= is the first stamp as the recorder wrote it; span= the last one minus the first
+  // (cam2: 59 steps of 1/12 s from 22:13:20.500).
+  EXPECT_EQ(r.Out, fa + ": video=1 resolution=4 1920x1080 fps=25 frames=250 seconds=10 audio=1"
+                        " start=2023-11-14T22:13:20 span=0:00:09.960\n" +
+                       fb + ": video=2 resolution=3 1280x720 fps=12 frames=60 seconds=6 audio=255"
+                            " start=2023-11-14T22:13:20 span=0:00:04.916\n");
   EXPECT_EQ(r.Err, "");
 }
 
