@@ -1,11 +1,18 @@
 #include "cli/UCommandLine.h"
 
+#ifndef VYR_VERSION
+#error "VYR_VERSION must name the project's version"
+#endif
+
+std::string VersionText() { return std::string("vyrconvert ") + VYR_VERSION; }
+
 const char* UsageText() {
   return "usage: vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] [--timing stamps|rate] FILE.vyr...\n"
          "  -o DIR      output folder (default: the current folder)\n"
          "  -f mp4|raw  MP4 with H.264 video and AAC audio (default), or the raw video stream\n"
          "  --probe     print what each recording holds and convert nothing\n"
          "  -v          write the debug log to standard error\n"
+         "  --version   print the version and exit\n"
          "  --timing stamps|rate\n"
          "              time the MP4's pictures and audio by the recording's time stamps\n"
          "              (default), or give every picture one frame of the measured rate\n";
@@ -23,6 +30,8 @@ bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions
       onlyFiles = true;
     } else if (a == "-h" || a == "--help") {
       AOptions.Help = true;
+    } else if (a == "--version") {
+      AOptions.Version = true;
     } else if (a == "-v" || a == "--verbose") {
       AOptions.Verbose = true;
     } else if (a == "--probe") {
@@ -69,7 +78,7 @@ bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions
   }
   if (!outDirGiven) AOptions.OutDir = "./";
   if (AOptions.OutDir.back() != '/') AOptions.OutDir.push_back('/');
-  if (AOptions.Files.empty() && !AOptions.Help) {
+  if (AOptions.Files.empty() && !AOptions.Help && !AOptions.Version) {
     AError = "no recording given";
     return false;
   }

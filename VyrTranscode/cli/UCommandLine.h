@@ -14,6 +14,7 @@ struct TCommandLineOptions {
   bool Probe = false;
   bool Verbose = false;
   bool Help = false;
+  bool Version = false;
   TTimingOption Timing = TTimingOption::Stamps;
   std::vector<std::string> Files;
 };
@@ -24,3 +25,5 @@ bool ParseCommandLine(const std::vector<std::string>& AArgs, TCommandLineOptions
                       std::string& AError);
 
 const char* UsageText();
+// "vyrconvert <version>", the project's version.
+std::string VersionText();

@@ -289,6 +289,10 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (options.Version) {
+    std::printf("%s\n", VersionText().c_str());
+    return 0;
+  }
   if (options.Verbose) SetLogLevelStr("1");
   // A file-size limit makes a write fail (EFBIG), reported as such, instead of killing us.
   ::signal(SIGXFSZ, SIG_IGN);

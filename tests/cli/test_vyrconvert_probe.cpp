@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "TestSupport.h"
 #include "UVyrSampleGen.h"
 
@@ -79,4 +81,19 @@ TEST(VyrconvertProbe, BundledSamplesProbe) {
   EXPECT_NE(r.Out.find("video=1 resolution=1 352x288 fps=25 frames=250 seconds=10 audio=1"),
             std::string::npos)
       << r.Out;
+}
+
+TEST(VyrconvertProbe, VersionAndHelp) {
+  TProcessResult v = RunProcess({Vyrconvert, "--version"});
+  EXPECT_EQ(v.ExitCode, 0);
+  EXPECT_EQ(v.Out.rfind("vyrconvert ", 0), 0u) << v.Out;
+  int major = -1, minor = -1, patch = -1;
+  EXPECT_EQ(std::sscanf(v.Out.c_str(), "vyrconvert %d.%d.%d\n", &major, &minor, &patch), 3) << v.Out;
+  TProcessResult h = RunProcess({Vyrconvert, "--help"});
+  EXPECT_EQ(h.ExitCode, 0);
+  EXPECT_NE(h.Out.find("--version"), std::string::npos);
+  EXPECT_NE(h.Out.find("--timing stamps|rate"), std::string::npos);
+  TProcessResult bad = RunProcess({Vyrconvert, "--timing", "sometimes", "x.vyr"});
+  EXPECT_EQ(bad.ExitCode, 2);
+  EXPECT_NE(bad.Err.find("unknown timing 'sometimes'"), std::string::npos) << bad.Err;
 }
