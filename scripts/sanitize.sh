@@ -8,7 +8,8 @@
 #                                 `VYR_FUZZ_BUILD=build-asan scripts/fuzz.sh` needs no build
 #                                 of its own.
 #   scripts/sanitize.sh thread    ./build-tsan: ThreadSanitizer over the threaded core: the
-#                                 conversion worker and task, the MP4 task body and
+#                                 conversion worker and task, the segment transcoder's
+#                                 pool and its encoder budget, the MP4 task body and
 #                                 vyrconvert's path end to end (a TSan-built vyrconvert,
 #                                 killed mid-file too). Built without Qt, whose libraries are
 #                                 not made for ThreadSanitizer.
@@ -50,9 +51,10 @@ case "$kind" in
   thread)
     configure build-tsan -DVYR_SANITIZE=thread -DVYR_BUILD_GUI=OFF
     cmake --build build-tsan -j "$jobs" --target vyrconvert test_record_to_mp4 \
-      test_vyrconvert_e2e test_kill_safety
+      test_vyrconvert_e2e test_kill_safety test_segment_transcoder test_parallel_conversion
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 \
-      -R '^(RecordToMp4Test|VyrconvertE2E|KillSafety)\.' --no-tests=error "$@"
+      -R '^(RecordToMp4Test|VyrconvertE2E|KillSafety|SegmentTranscoder|ParallelConversion)\.' \
+      --no-tests=error "$@"
     ;;
   *)
     echo "usage: scripts/sanitize.sh address|thread [ctest arguments...]" >&2

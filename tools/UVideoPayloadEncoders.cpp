@@ -39,6 +39,27 @@ void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8
   }
 }
 
+void DrawPictureNumber(int AWidth, uint32_t AIndex, std::vector<uint8_t>& AI420) {
+  for (int bit = 0; bit < 16; ++bit) {
+    const uint8_t value = (AIndex >> (15 - bit)) & 1 ? 235 : 16;
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) AI420[static_cast<size_t>(r) * AWidth + bit * 8 + c] = value;
+  }
+}
+
+int ReadPictureNumber(const uint8_t* ALuma, int AWidth) {
+  int number = 0;
+  for (int bit = 0; bit < 16; ++bit) {
+    int sum = 0;
+    for (int r = 2; r < 6; ++r)
+      for (int c = 2; c < 6; ++c) sum += ALuma[r * AWidth + bit * 8 + c];
+    const int mean = sum / 16;
+    if (mean > 96 && mean < 160) return -1;
+    number = number * 2 + (mean >= 160 ? 1 : 0);
+  }
+  return number;
+}
+
 // A picture white all over (limited-range luma, no colour).
 void WhitePicture(int AWidth, int AHeight, std::vector<uint8_t>& AI420) {
   const size_t luma = static_cast<size_t>(AWidth) * AHeight;
@@ -80,6 +101,7 @@ class TAvPayloadEncoder {
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
     FGrain = ASpec.Grain;
     FFlash = ASpec.FlashFrame;
+    FNumber = ASpec.NumberPictures;
     const AVCodec* codec = nullptr;
     AVPixelFormat pix = AV_PIX_FMT_YUV420P;
     if (ASpec.VideoType == OmVideoType_MJPEG) {
@@ -140,6 +162,7 @@ class TAvPayloadEncoder {
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
     AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
     if (static_cast<int64_t>(AIndex) == FFlash) WhitePicture(FWidth, FHeight, FPicture);
+    if (FNumber) DrawPictureNumber(FWidth, AIndex, FPicture);
     av_frame_make_writable(FFrame.get());
     const uint8_t* planes[3] = {FPicture.data(), FPicture.data() + static_cast<size_t>(FWidth) * FHeight,
                                 FPicture.data() + static_cast<size_t>(FWidth) * FHeight * 5 / 4};
@@ -184,6 +207,7 @@ class TAvPayloadEncoder {
   uint32_t FKeyInterval = 1;
   uint8_t FGrain = 0;
   int64_t FFlash = -1;
+  bool FNumber = false;
   bool FFullRange = false;
 };
 
@@ -199,6 +223,7 @@ class TQorraPayloadEncoder {
     FKeyInterval = ASpec.KeyInterval ? ASpec.KeyInterval : 1;
     FGrain = ASpec.Grain;
     FFlash = ASpec.FlashFrame;
+    FNumber = ASpec.NumberPictures;
     if (!FEncoder.Valid() || !FEncoder.Open(AWidth, AHeight, FFps, X264_CSP_I420)) {
       AError = "cannot open the H.264 encoder library";
       return false;
@@ -215,6 +240,7 @@ class TQorraPayloadEncoder {
     DrawTestPicture(FWidth, FHeight, AIndex, FPicture);
     AddPictureGrain(FWidth, FHeight, AIndex, FGrain, FPicture);
     if (static_cast<int64_t>(AIndex) == FFlash) WhitePicture(FWidth, FHeight, FPicture);
+    if (FNumber) DrawPictureNumber(FWidth, AIndex, FPicture);
     std::vector<uint8_t> out;
     FEncoder.Encode(FPicture, out);
     return out;
@@ -228,6 +254,7 @@ class TQorraPayloadEncoder {
   uint32_t FKeyInterval = 1;
   uint8_t FGrain = 0;
   int64_t FFlash = -1;
+  bool FNumber = false;
 };
 
 }  // namespace

@@ -13,6 +13,14 @@
 // moving bars and a moving box, so every frame differs and errors show.
 void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420);
 
+// Draws AIndex (16 bits) into the top left corner of a picture: sixteen 8 x 8 squares in a
+// row, white for a 1, black for a 0, most significant first. The picture must be at least 128
+// pixels wide and 8 high.
+void DrawPictureNumber(int AWidth, uint32_t AIndex, std::vector<uint8_t>& AI420);
+// Reads the number back from a decoded picture's luma (AWidth bytes a row), or -1 when a
+// square is neither white nor black enough.
+int ReadPictureNumber(const uint8_t* ALuma, int AWidth);
+
 // Adds noise of up to +-AAmplitude to the luma of an I420 picture, different for every
 // frame index and the same for the same index; values stay within 16..235.
 void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitude,

@@ -24,6 +24,9 @@ struct TRecordingSpec {
   uint8_t Grain = 0;
   // A picture drawn white all over (a flash, to find in the decoded video); -1: none.
   int64_t FlashFrame = -1;
+  // Each picture carries its number (its index, 16 bits) in the top left corner, as
+  // ReadPictureNumber reads it back from the decoded picture.
+  bool NumberPictures = false;
 };
 
 // Produces the payload of frame AIndex (0-based) and tells whether it is a key frame.

@@ -1,5 +1,6 @@
 // Command-line options of vyrconvert:
-//   vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] [--timing stamps|rate] FILE.vyr...
+//   vyrconvert [-o DIR] [-f mp4|raw] [--probe] [-v] [-j N] [--skip-existing] [--json]
+//              [--timing stamps|rate] [--version] FILE.vyr...
 #pragma once
 
 #include <string>
@@ -16,6 +17,9 @@ struct TCommandLineOptions {
   bool Help = false;
   bool Version = false;
   TTimingOption Timing = TTimingOption::Stamps;
+  int Jobs = 0;  // encoders at once; 0: the machine's cores
+  bool SkipExisting = false;
+  bool Json = false;
   std::vector<std::string> Files;
 };
 

@@ -8,13 +8,20 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
 #include "cli/UCommandLine.h"
+#include "cli/UJsonLine.h"
 #include "cli/UProgressDisplay.h"
 #include "cli/UTerminalText.h"
+#include "conversion/UEncoderBudget.h"
+#include "conversion/UMp4ConversionState.h"
 #include "conversion/UOutputNames.h"
 #include "conversion/URawExport.h"
 #include "conversion/URecordProbe.h"
@@ -56,8 +63,6 @@ double RecordingSeconds(const std::string& AFileName) {
   if (!stream) return 0;
   TVyrRecordProbe probe;
   probe.GetVideoInfo(stream.get());
-  if (probe.FVideoEncType == 255)
-    std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", Shown(AFileName).c_str());
   return static_cast<double>(probe.FFrameCount) / (probe.FFrameRate ? probe.FFrameRate : 25);
 }
 
@@ -169,11 +174,68 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
   return ok;
 }
 
-// Converts each file in turn, to MP4 or to its raw stream, on a task thread running the
-// core's task body, while this thread shows the progress. Exit status 0 when every file
-// was converted, 1 when any failed, 130 after an interruption.
+// One file of the batch: what is to be made of it, and what was.
+struct TJob {
+  std::string File;
+  std::string Base;     // output base name
+  std::string Planned;  // output file name (empty when the recording cannot be opened)
+  std::string Refusal;  // why it is refused before anything is written (a name clash)
+  bool Skipped = false; // --skip-existing found its output complete
+  std::atomic<int> Progress{0};
+  TConversionOutcome Outcome;
+  double Seconds = 0;   // wall time of its conversion
+  bool Done = false;    // under the batch's lock
+};
+
+// The summary as JSON (--json): one object per file.
+std::string JsonSummary(const TJob& AJob, bool AMp4) {
+  const TConversionOutcome& o = AJob.Outcome;
+  std::string status, reason;
+  if (!AJob.Refusal.empty()) {
+    status = "failed";
+    reason = AJob.Refusal;
+  } else if (AJob.Skipped) {
+    status = "skipped";
+    reason = "the output exists and is complete";
+  } else if (o.Status == TConversionStatus::Converted) {
+    status = o.Warning.empty() && o.DamagedRegions == 0 ? "converted" : "warning";
+    reason = o.Warning;
+    if (o.DamagedRegions > 0) {
+      if (!reason.empty()) reason += "; ";
+      reason += "damaged data skipped";
+    }
+  } else if (o.Status == TConversionStatus::Stopped) {
+    status = "stopped";
+    reason = "stopped";
+  } else {
+    status = "failed";
+    reason = DescribeConversionStatus(o.Status);
+    if (o.Status == TConversionStatus::NothingWritten && !AMp4) reason = "the recording holds no video";
+    if (!o.Message.empty()) reason += ": " + o.Message;
+  }
+  const std::string output =
+      !o.KeptFileName.empty() ? o.KeptFileName : !AJob.Planned.empty() ? AJob.Planned : o.OutFileName;
+  struct stat st {};
+  const int64_t bytes = !output.empty() && ::stat(output.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  TJsonObject json;
+  bool valid = true;
+  JsonString(AJob.File, &valid);
+  json.Add("input", AJob.File).Add("output", output).Add("status", status).Add("reason", reason);
+  json.Add("pictures", o.VideoFrames).Add("audio_frames", o.AudioFrames).Add("duration_s", o.Duration, 3);
+  json.Add("bytes", bytes).Add("damaged_regions", o.DamagedRegions).Add("damaged_bytes", o.DamagedBytes);
+  json.Add("seconds", AJob.Seconds, 3);
+  if (!valid) json.Add("input_hex", HexBytes(AJob.File));
+  return json.Text();
+}
+
+// Converts the files, to MP4 or to their raw streams, up to -j at a time, each on a task
+// thread running the core's task body, while this thread shows the progress and prints the
+// results in input order. Exit status 0 when every file was converted (or skipped), 1 when
+// any failed, 130 after an interruption.
 int RunConversions(const TCommandLineOptions& AOptions) {
   const bool mp4 = AOptions.Format == TOutFormat::Mp4;
+  const int jobs = AOptions.Jobs > 0 ? AOptions.Jobs : MachineCores();
+  SharedEncoderBudget().SetCapacity(jobs);
   // A missing output folder is made (with the folders above it); when it cannot be, that is
   // said once, and no file is tried.
   std::string folderError;
@@ -182,55 +244,106 @@ int RunConversions(const TCommandLineOptions& AOptions) {
                  folderError.c_str());
     return 1;
   }
-  TDmRecordToMP4 task;
-  TProgressDisplay display(stderr);
-  int status = 0;
 
   // Outputs whose names would be the same on a file system that ignores case would replace
   // each other: the later file is refused before anything is written.
   const size_t count = AOptions.Files.size();
-  std::vector<std::string> bases(count), planned(count);
-  std::vector<bool> refused(count, false);
+  std::vector<std::unique_ptr<TJob>> batch;
   for (size_t i = 0; i < count && !Interrupted.load(); ++i) {
-    bases[i] = MakeOutputFileName(AOptions.OutDir, GetVYRFileShortName(AOptions.Files[i]));
-    planned[i] = PlannedOutputName(AOptions.Files[i], bases[i], mp4);
-    for (size_t j = 0; j < i && !planned[i].empty(); ++j) {
-      if (refused[j] || !SameOutputName(planned[i], planned[j])) continue;
-      std::fprintf(stderr, "vyrconvert: %s: refused, its output %s has the same name as that of %s (one would replace the other)\n",
-                   Shown(AOptions.Files[i]).c_str(), Shown(planned[i]).c_str(), Shown(AOptions.Files[j]).c_str());
-      refused[i] = true;
-      status = 1;
+    auto job = std::make_unique<TJob>();
+    job->File = AOptions.Files[i];
+    job->Base = MakeOutputFileName(AOptions.OutDir, GetVYRFileShortName(job->File));
+    job->Planned = PlannedOutputName(job->File, job->Base, mp4);
+    for (size_t j = 0; j < i && !job->Planned.empty(); ++j) {
+      if (!batch[j]->Refusal.empty() || !SameOutputName(job->Planned, batch[j]->Planned)) continue;
+      job->Refusal = "its output " + job->Planned + " has the same name as that of " + batch[j]->File +
+                     " (one would replace the other)";
+      if (!AOptions.Json)
+        std::fprintf(stderr, "vyrconvert: %s: refused, %s\n", Shown(job->File).c_str(), Shown(job->Refusal).c_str());
       break;
     }
+    // A final name holds a complete output only; an MP4 also says whether it was stopped.
+    if (AOptions.SkipExisting && job->Refusal.empty() && !job->Planned.empty()) {
+      struct stat st {};
+      if (::lstat(job->Planned.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        job->Skipped = !mp4 || ReadMp4ConversionState(job->Planned) == TMp4ConversionState::Finished;
+    }
+    batch.push_back(std::move(job));
   }
 
-  for (size_t i = 0; i < count; ++i) {
-    if (Interrupted.load()) break;
-    if (refused[i]) continue;
-    const std::string& file = AOptions.Files[i];
-    const std::string shortName = GetVYRFileShortName(file);
-    const double mediaSeconds = RecordingSeconds(file);
-    const std::string& base = bases[i];
-    std::atomic<int> progress{0};
-    TConversionOutcome outcome;
-    display.Begin(Shown(shortName), mediaSeconds);
-    std::thread taskThread([&] {
-      if (mp4)
-        ExecRecordToMp4(task, file, base, progress, Interrupted, &outcome,
-                        AOptions.Timing == TTimingOption::Rate ? TRecordTiming::Rate : TRecordTiming::Stamps);
-      else
-        ExecRecordToRawFile(file, base, progress, &outcome, &Interrupted);
-    });
-    while (progress.load() <= 100) {
-      display.Update(progress.load());
-      std::this_thread::sleep_for(std::chrono::milliseconds(DisplayIntervalMs));
+  std::mutex lock;
+  std::condition_variable changed;
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    TDmRecordToMP4 task;
+    task.SetTranscoders(jobs);
+    for (size_t i; (i = next.fetch_add(1)) < batch.size();) {
+      TJob& job = *batch[i];
+      if (!Interrupted.load() && job.Refusal.empty() && !job.Skipped) {
+        const auto start = std::chrono::steady_clock::now();
+        if (mp4)
+          ExecRecordToMp4(task, job.File, job.Base, job.Progress, Interrupted, &job.Outcome,
+                          AOptions.Timing == TTimingOption::Rate ? TRecordTiming::Rate : TRecordTiming::Stamps);
+        else
+          ExecRecordToRawFile(job.File, job.Base, job.Progress, &job.Outcome, &Interrupted);
+        job.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      } else if (job.Outcome.Status == TConversionStatus::NotRun && Interrupted.load()) {
+        job.Outcome.Status = TConversionStatus::Stopped;
+      }
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        job.Done = true;
+      }
+      changed.notify_all();
     }
-    taskThread.join();
-    display.End();
-    if (outcome.OutFileName.empty()) outcome.OutFileName = planned[i].empty() ? base + (mp4 ? ".mp4" : "") : planned[i];
-    if (!ReportOutcome(file, outcome, mp4, display.ElapsedSeconds())) status = 1;
-    std::fflush(stdout);
+  };
+  std::vector<std::thread> workers;
+  const size_t workerCount = std::min<size_t>(static_cast<size_t>(jobs), batch.size());
+  for (size_t w = 0; w < workerCount; ++w) workers.emplace_back(work);
+
+  // Results in input order; the progress shown is that of the first file not yet reported.
+  TProgressDisplay display(stderr);
+  int status = 0;
+  size_t reported = 0, shown = SIZE_MAX;
+  while (reported < batch.size()) {
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      changed.wait_for(guard, std::chrono::milliseconds(DisplayIntervalMs), [&] { return batch[reported]->Done; });
+    }
+    while (reported < batch.size()) {
+      TJob& job = *batch[reported];
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!job.Done) break;
+      }
+      if (shown == reported) display.End();
+      if (job.Outcome.OutFileName.empty()) job.Outcome.OutFileName = job.Planned.empty() ? job.Base + (mp4 ? ".mp4" : "") : job.Planned;
+      bool ok = true;
+      if (AOptions.Json) {
+        std::printf("%s\n", JsonSummary(job, mp4).c_str());
+        ok = job.Skipped || job.Outcome.Succeeded();
+      } else if (!job.Refusal.empty()) {
+        ok = false;
+      } else if (job.Skipped) {
+        std::printf("%s -> %s: skipped, the output exists and is complete\n", Shown(job.File).c_str(),
+                    Shown(job.Planned).c_str());
+      } else if (!(Interrupted.load() && job.Outcome.Status == TConversionStatus::NotRun)) {
+        ok = ReportOutcome(job.File, job.Outcome, mp4, job.Seconds);
+      }
+      if (!ok) status = 1;
+      std::fflush(stdout);
+      ++reported;
+    }
+    if (reported < batch.size() && !AOptions.Json) {
+      TJob& job = *batch[reported];
+      if (shown != reported && job.Refusal.empty() && !job.Skipped && job.Progress.load() > 0) {
+        display.Begin(Shown(GetVYRFileShortName(job.File)), RecordingSeconds(job.File));
+        shown = reported;
+      }
+      if (shown == reported) display.Update(std::min(job.Progress.load(), 100));
+    }
   }
+  for (std::thread& t : workers) t.join();
   return Interrupted.load() ? 130 : status;
 }
 

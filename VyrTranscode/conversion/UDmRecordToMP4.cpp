@@ -6,6 +6,8 @@
 
 #include "conversion/UMp4Maker.h"
 #include "conversion/URecordBlocks.h"
+#include "conversion/USegmentCuts.h"
+#include "conversion/USegmentTranscoder.h"
 #include "conversion/UVideoToX264.h"
 #include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
@@ -76,7 +78,7 @@ TConversionOutcome OutcomeOf(const TMP4Maker& AMaker, const std::string& AOutFil
 
 TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
                                             const std::string& AOutFileName, const std::atomic<bool>* AAbort,
-                                            std::atomic<int32_t>* AProgress, TRecordTiming ATiming) {
+                                            std::atomic<int32_t>* AProgress, TRecordTiming ATiming, int ATranscoders) {
   auto aborted = [AAbort] { return AAbort && AAbort->load(); };
   TConversionOutcome outcome;
   outcome.OutFileName = AOutFileName;
@@ -89,6 +91,11 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
     std::vector<uint8_t> lX264Buff;
     TWalkFailure failure = TWalkFailure::None;
     int64_t damagedRegions = 0, damagedBytes = 0;
+    // Transcoding in segments on several encoders (only for codecs that are transcoded).
+    std::unique_ptr<TSegmentTranscoder> lSegments;
+    std::unique_ptr<TSegmentCuts> lCuts;
+    std::unique_ptr<TSegment> lCurrent, lBeforeCra;  // the segment being read; the one before a CRA
+    bool lCraPending = false;
     try {
       lMp4Maker->StartWrite(AWidth, AHeight, AFrameRate, AOutFileName, ASource.Identity());
       lMp4Maker->SetUseTimeStamps(ATiming == TRecordTiming::Stamps);
@@ -107,6 +114,82 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
         return src.Seek(ABlock.PayloadOffset, TSeekOrigin::Begin) == ABlock.PayloadOffset &&
                src.Read(lPayload.data(), length) == length;
       };
+      // Writes a transcoded segment: its pictures with their times, then its audio.
+      auto writeSegment = [&](TSegment& ASegment) {
+        for (const TTimedBytes& e : ASegment.Encoded) {
+          lMp4Maker->SetVideoBlockTime(e.TimeMs, e.TimeValid);
+          lMp4Maker->PushVideoX264Frame(e.Bytes.data(), static_cast<int32_t>(e.Bytes.size()), 0);
+        }
+        for (const TTimedBytes& a : ASegment.Audio) {
+          lMp4Maker->SetAudioBlockTime(a.TimeMs, a.TimeValid);
+          lMp4Maker->PushAudioFrame(a.Bytes.data(), static_cast<int32_t>(a.Bytes.size()), a.Type);
+        }
+      };
+      auto submit = [&](std::unique_ptr<TSegment>& ASegment) {
+        if (ASegment) lSegments->Submit(std::move(ASegment), writeSegment);
+        ASegment.reset();
+      };
+      // Everything still read or under way goes into the file, in order.
+      auto flushSegments = [&] {
+        if (!lSegments) return;
+        submit(lBeforeCra);
+        submit(lCurrent);
+        lCraPending = false;
+        lSegments->Finish(writeSegment);
+      };
+      // A picture of a transcoded codec, in segment mode: a new segment starts at a picture
+      // that a fresh decoder decodes as the sequential one would, once the segment spans 2 s
+      // of stamps (50 pictures when the stamps do not count).
+      auto addToSegment = [&](const TOmVideoDataHead& AHead) {
+        const int64_t t = StampMs(AHead.dwSecTimeStamp, AHead.nMiliTimeStamp);
+        const bool valid = AHead.nMiliTimeStamp < 1000;
+        if (!lCuts) lCuts.reset(new TSegmentCuts(AHead.byVideoType));
+        const uint8_t* data = lPayload.data();
+        const size_t size = AHead.dwFrameLength;
+        const TSegmentCut cut = lCuts->Look(data, size);
+        if (lCraPending) {
+          // The picture after a CRA: a RASL picture refers to pictures before the CRA, so the
+          // segment that began there goes back to the one before it.
+          lCraPending = false;
+          if (lCuts->IsRasl(data, size)) {
+            for (TTimedBytes& p : lCurrent->Pictures) lBeforeCra->Pictures.push_back(std::move(p));
+            for (TTimedBytes& a : lCurrent->Audio) lBeforeCra->Audio.push_back(std::move(a));
+            lCurrent = std::move(lBeforeCra);
+          } else {
+            submit(lBeforeCra);
+          }
+        }
+        bool longEnough = false;
+        if (lCurrent && !lCurrent->Pictures.empty()) {
+          const TTimedBytes& first = lCurrent->Pictures.front();
+          const int64_t span = t - first.TimeMs;
+          // The stamps count while they go forward by less than an hour; else the pictures do.
+          const bool stamps = ATiming == TRecordTiming::Stamps && first.TimeValid && valid && span >= 0 &&
+                              span < ONE_HOUR_MS;
+          longEnough = stamps ? span >= SEGMENT_MIN_MS : lCurrent->Pictures.size() >= SEGMENT_MIN_PICTURES;
+          // However the stamps run, a segment never grows past a bounded size.
+          longEnough = longEnough || lCurrent->Pictures.size() >= SEGMENT_MAX_PICTURES;
+        }
+        if (!lCurrent || (cut != TSegmentCut::None && longEnough)) {
+          if (lCurrent && cut == TSegmentCut::CutUnlessRasl) {
+            lBeforeCra = std::move(lCurrent);
+            lCraPending = true;
+          } else {
+            submit(lCurrent);
+          }
+          lCurrent.reset(new TSegment());
+          lCurrent->VideoType = AHead.byVideoType;
+          TTimedBytes picture;
+          picture.Bytes = lCuts->Prefix(data, size);
+          picture.Bytes.insert(picture.Bytes.end(), data, data + size);
+          picture.TimeMs = t;
+          picture.TimeValid = valid;
+          lCurrent->Pictures.push_back(std::move(picture));
+          return;
+        }
+        lCurrent->Pictures.push_back({std::vector<uint8_t>(data, data + size), t, valid, 0});
+      };
+
       auto publishProgress = [&] {
         if (!AProgress || reader.Size() <= 0) return;
         const int64_t pos = std::min(reader.Position(), reader.Size());
@@ -134,8 +217,17 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
                                          lVideoHead.nMiliTimeStamp < 1000);
             if (!readPayload(block)) break;
             if (lVideoHead.byVideoType == OmVideoType_H264) {
+              // Copied as it comes: whatever is transcoded before it goes first.
+              flushSegments();
+              lMp4Maker->SetVideoBlockTime(StampMs(lVideoHead.dwSecTimeStamp, lVideoHead.nMiliTimeStamp),
+                                           lVideoHead.nMiliTimeStamp < 1000);
               lMp4Maker->PushVideoX264Frame(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
                                             lVideoHead.byFrameType);
+            } else if (ATranscoders > 1 && !lVideoToX264) {
+              if (!lSegments)
+                lSegments.reset(new TSegmentTranscoder(SharedEncoderBudget(), ATranscoders, AFrameRate, AAbort));
+              addToSegment(lVideoHead);
+              lSegments->WriteFinished(writeSegment);
             } else {
               if (!lVideoToX264) {
                 lVideoToX264.reset(new TVideoToX264());
@@ -152,6 +244,14 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           const TOmAudioDataHead& lAudioHead = block.Audio;
           if (lAudioHead.byAudioType == AUDIO_TYPE_NONE) continue;  // no progress update for a skipped block
           if (!readPayload(block)) break;
+          if (lCurrent) {
+            // With the segment it came in: written after the segment's pictures.
+            lCurrent->Audio.push_back({std::vector<uint8_t>(lPayload.data(), lPayload.data() + lAudioHead.dwFrameLength),
+                                       StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
+                                       lAudioHead.nMiliTimeStamp < 1000, lAudioHead.byAudioType});
+            publishProgress();
+            continue;
+          }
           lMp4Maker->SetAudioBlockTime(StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
                                        lAudioHead.nMiliTimeStamp < 1000);
           lMp4Maker->PushAudioFrame(lPayload.data(), static_cast<int32_t>(lAudioHead.dwFrameLength),
@@ -159,6 +259,8 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
         }
         publishProgress();
       }
+      flushSegments();
+      if (lSegments && lSegments->AllocationFailed()) failure = TWalkFailure::OutOfMemory;
       // Drain: no further block (end of file, a short head, or a block cut short). Pictures
       // that come out now have no block of their own: each lasts one nominal frame.
       lMp4Maker->SetVideoBlockTime(0, false);
@@ -203,14 +305,15 @@ void TRecordToMp4Thread::Execute() {
     task->FLastOutcome.Status =
         FOutFileName.empty() ? TConversionStatus::OutputFailed : TConversionStatus::OpenFailed;
     task->FWorkProgress.store(-1, std::memory_order_relaxed);
-    task->FIsWorking.store(false, std::memory_order_release);
+    task->MarkEnded();
     return;
   }
-  const TConversionOutcome outcome = ConvertRecordStreamToMp4(*FSrcFile, FFrameWidth, FFrameHeight, FFrameRate,
-                                                              FOutFileName, &FTerminated, &task->FWorkProgress, FTiming);
+  const TConversionOutcome outcome =
+      ConvertRecordStreamToMp4(*FSrcFile, FFrameWidth, FFrameHeight, FFrameRate, FOutFileName, &FTerminated,
+                               &task->FWorkProgress, FTiming, FTranscoders);
   task->FLastOutcome = outcome;
   task->FWorkProgress.store(100, std::memory_order_relaxed);
-  task->FIsWorking.store(false, std::memory_order_release);
+  task->MarkEnded();
   PrintDebugString("Finished write mp4: " + FOutFileName);
 }
 
@@ -222,6 +325,20 @@ TDmRecordToMP4::~TDmRecordToMP4() {
     w->Terminate();
     w->WaitFor();
   }
+}
+
+void TDmRecordToMP4::MarkEnded() {
+  {
+    // Under the lock, so that a waiter between its test and its wait cannot miss it.
+    std::lock_guard<std::mutex> guard(FEndLock);
+    FIsWorking.store(false, std::memory_order_release);
+  }
+  FEnded.notify_all();
+}
+
+bool TDmRecordToMP4::WaitForEnd(int AMilliseconds) {
+  std::unique_lock<std::mutex> lock(FEndLock);
+  return FEnded.wait_for(lock, std::chrono::milliseconds(AMilliseconds), [this] { return !IsWorking(); });
 }
 
 void TDmRecordToMP4::JoinFinishedWorkers() {
@@ -248,6 +365,7 @@ void TDmRecordToMP4::StartTask(int32_t AWidth, int32_t AHeight, int32_t AFrameRa
   worker->FFrameHeight = AHeight;
   worker->FFrameRate = AFrameRate;
   worker->FTiming = FTiming;
+  worker->FTranscoders = FTranscoders;
   FIsWorking.store(true, std::memory_order_release);
   try {
     worker->Start();
@@ -258,7 +376,7 @@ void TDmRecordToMP4::StartTask(int32_t AWidth, int32_t AHeight, int32_t AFrameRa
     FLastOutcome.OutFileName = AOutFileName;
     FLastOutcome.Status = TConversionStatus::OutputFailed;
     FWorkProgress.store(100, std::memory_order_relaxed);
-    FIsWorking.store(false, std::memory_order_release);
+    MarkEnded();
     return;
   }
   FWorkThread = worker.get();

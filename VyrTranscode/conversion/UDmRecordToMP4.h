@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "conversion/UConversionOutcome.h"
+#include "conversion/UEncoderBudget.h"
 #include "conversion/UStreams.h"
 
 class TDmRecordToMP4;
@@ -34,11 +37,21 @@ enum class TRecordTiming { Stamps, Rate };
 // first of its name). A failed conversion (memory, write error) and one that wrote nothing
 // keep no file.
 // ATiming: Stamps times pictures and audio by the blocks' stamps (see TMP4Maker), Rate
-// gives every picture one frame of AFrameRate.
+// gives every picture one frame of AFrameRate. ATranscoders above 1: video that is
+// transcoded is cut into segments that up to that many encoders (of the process's shared
+// budget) encode at once (see TSegmentTranscoder); 1: one transcoder, picture after picture.
 TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, int32_t AHeight, int32_t AFrameRate,
                                             const std::string& AOutFileName, const std::atomic<bool>* AAbort = nullptr,
                                             std::atomic<int32_t>* AProgress = nullptr,
-                                            TRecordTiming ATiming = TRecordTiming::Stamps);
+                                            TRecordTiming ATiming = TRecordTiming::Stamps, int ATranscoders = 1);
+
+// A segment of transcoded video spans at least this much of the stamps, or this many
+// pictures when the stamps do not count.
+constexpr int64_t SEGMENT_MIN_MS = 2000;
+constexpr size_t SEGMENT_MIN_PICTURES = 50;
+// However its stamps run, a segment is cut at the first place it may be once it holds this
+// many pictures (memory stays bounded).
+constexpr size_t SEGMENT_MAX_PICTURES = 600;
 
 // The worker thread: walks the record file block by block. Created by StartTask, started
 // explicitly; its body polls the termination request once per block.
@@ -63,6 +76,7 @@ class TRecordToMp4Thread {
   int32_t FFrameHeight = 0;
   int32_t FFrameRate = 0;
   TRecordTiming FTiming = TRecordTiming::Stamps;
+  int FTranscoders = 1;
 
  private:
   void Run();      // Execute, with the end marking that nothing may skip
@@ -89,8 +103,15 @@ class TDmRecordToMP4 {
   // How the workers started from now on time their pictures (the recording's stamps until
   // set otherwise).
   void SetTiming(TRecordTiming ATiming) { FTiming = ATiming; }
+  // How many encoders a worker may use at once for video it transcodes (from the process's
+  // shared budget); the machine's cores until set. 1: one, picture after picture.
+  void SetTranscoders(int ATranscoders) { FTranscoders = ATranscoders < 1 ? 1 : ATranscoders; }
+  int Transcoders() const { return FTranscoders; }
 
   bool IsWorking() const { return FIsWorking.load(std::memory_order_acquire); }
+  // Waits until the worker has ended, at most AMilliseconds; true when it has. The end cuts
+  // the wait short, so a caller that polls the progress loses no time to its poll.
+  bool WaitForEnd(int AMilliseconds);
   int32_t WorkProgress() const { return FWorkProgress.load(std::memory_order_relaxed); }
   // What the last worker achieved; valid once IsWorking() is false.
   TConversionOutcome LastOutcome() const { return FLastOutcome; }
@@ -101,13 +122,19 @@ class TDmRecordToMP4 {
   friend class TRecordToMp4Thread;
   void JoinFinishedWorkers();
 
+  // Marks the end of a worker: FIsWorking false, and the waiters woken.
+  void MarkEnded();
+
   std::atomic<bool> FIsWorking{false};
+  std::mutex FEndLock;
+  std::condition_variable FEnded;
   std::atomic<int32_t> FWorkProgress{0};
   // Written by the worker before it clears FIsWorking (release), read after IsWorking()
   // returned false (acquire).
   TConversionOutcome FLastOutcome;
   TRecordToMp4Thread* FWorkThread = nullptr;  // the worker started last; null after StopTask
   TRecordTiming FTiming = TRecordTiming::Stamps;
+  int FTranscoders = MachineCores();
   std::vector<std::unique_ptr<TRecordToMp4Thread>> FWorkers;  // every worker not yet joined
 };
 

@@ -528,5 +528,12 @@ void WriteMoovBox(TBoxWriter& AOut, const TMp4MovieInfo& AMovie,
   WriteMvhdBox(AOut, AMovie, duration, nextTrackId);
   if (AMovie.HasProfileLevels) WriteIodsBox(AOut, AMovie);
   for (const TMp4Track* track : ATracks) WriteTrakBox(AOut, AMovie, *track);
+  if (!AMovie.ConversionState.empty()) {
+    int64_t udta = AOut.BeginBox("udta");
+    int64_t state = AOut.BeginBox(ConversionStateBox);
+    AOut.Bytes(reinterpret_cast<const uint8_t*>(AMovie.ConversionState.data()), AMovie.ConversionState.size());
+    AOut.EndBox(state);
+    AOut.EndBox(udta);
+  }
   AOut.EndBox(box);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "conversion/UMp4Track.h"
@@ -47,7 +48,13 @@ struct TMp4MovieInfo {
   bool HasProfileLevels = false;
   uint8_t VideoProfileLevel = 0xFF;
   uint8_t AudioProfileLevel = 0xFF;
+  // How the conversion that wrote the file ended ("finished" or "stopped"), kept in a
+  // user-data item that players ignore; empty: no item.
+  std::string ConversionState;
 };
+
+// The user-data item (moov/udta/vyrc) that records how the conversion ended.
+constexpr const char* ConversionStateBox = "vyrc";
 
 // Converts a duration from one time scale to another (rounded down, no overflow).
 uint64_t RescaleDuration(uint64_t ADuration, uint32_t AFromScale, uint32_t AToScale);

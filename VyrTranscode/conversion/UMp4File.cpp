@@ -193,6 +193,7 @@ bool TMp4File::Close(TOutputCloseMode AMode) {
     FCloseResult = false;
     return false;
   }
+  FMovie.ConversionState = AMode == TOutputCloseMode::Stopped ? "stopped" : "finished";
   int64_t mdatEnd = FWriter->Position();
   std::vector<const TMp4Track*> tracks;
   for (const std::unique_ptr<TMp4Track>& t : FTracks) tracks.push_back(t.get());

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <new>
-#include <thread>
 
 #include "conversion/URecordProbe.h"
 #include "support/uFunctionsLib.h"
@@ -44,7 +43,7 @@ bool ExecRecordToMp4(TDmRecordToMP4& ATask, const std::string& ASrcFileName, con
         } else if (ACurTaskProgress.load() != ATask.WorkProgress()) {
           ACurTaskProgress.store(ATask.WorkProgress());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(RecordToMp4PollMs));
+        ATask.WaitForEnd(RecordToMp4PollMs);
       }
       outcome = ATask.LastOutcome();
       PrintDebugString("Main Thread Finished write mp4: " + mp4FileName);

@@ -1,6 +1,7 @@
 // The MP4 task body: what a task thread of the window's queue, or vyrconvert, runs for one
 // record file when the output is MP4. It opens and probes the file, hands it to the
-// conversion task and polls the task every 50 ms until the worker has ended.
+// conversion task and polls the task every 50 ms until the worker has ended; the worker's
+// end cuts a poll's wait short.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,8 @@
 #include "conversion/UConversionOutcome.h"
 #include "conversion/UDmRecordToMP4.h"
 
-// Interval at which the task body polls the conversion task.
+// Interval at which the task body polls the conversion task (at most: the end of the
+// worker ends the wait at once).
 constexpr int RecordToMp4PollMs = 50;
 
 // Converts ASrcFileName to AOutFileName + ".mp4" with ATask. ACurTaskProgress: 0 at the

@@ -8,6 +8,7 @@
 #include "MediaTools.h"
 #include "Mp4BoxTree.h"
 #include "TestSupport.h"
+#include "conversion/UMp4ConversionState.h"
 #include "conversion/UMp4v2Lib.h"
 
 namespace {
@@ -111,7 +112,8 @@ TEST(Mp4File, BoxTreeHasEverythingAStrictPlayerNeeds) {
       "              avcC\n          stts\n          stss\n          stsc\n          stsz\n          stco\n"
       "  trak\n    tkhd\n    edts\n      elst\n    mdia\n      mdhd\n      hdlr\n      minf\n        smhd\n"
       "        dinf\n          dref\n            url \n        stbl\n          stsd\n            mp4a\n"
-      "              esds\n          stts\n          stsc\n          stsz\n          stco\n";
+      "              esds\n          stts\n          stsc\n          stsz\n          stco\n"
+      "  udta\n    vyrc\n";
   EXPECT_EQ(tree.Dump(), expected);
 }
 
@@ -456,4 +458,36 @@ TEST(Mp4File, FfmpegDecodesAFileOfRealStreams) {
   std::vector<std::string> flags = ProbePacketFlags(file, "v:0");
   ASSERT_EQ(flags.size(), 25u);
   for (size_t i = 0; i < flags.size(); ++i) EXPECT_EQ(flags[i][0] == 'K', i % 10 == 0) << i;
+}
+
+// The file says how its conversion ended, in a user-data item players ignore; a run that
+// resumes a batch reads it back.
+TEST(Mp4File, TheFileSaysHowItsConversionEnded) {
+  TTempDir dir;
+  const struct {
+    uint32_t Flags;
+    TMp4ConversionState State;
+  } cases[] = {{0, TMp4ConversionState::Finished}, {MP4_CLOSE_STOPPED, TMp4ConversionState::Stopped}};
+  for (const auto& c : cases) {
+    const std::string name = dir.File("f" + std::to_string(c.Flags) + ".mp4");
+    MP4FileHandle h = MP4Create(name, 0);
+    ASSERT_NE(h, 0u);
+    MP4TrackId a = MP4AddAudioTrack(h, 8000, 1024, 0x40);
+    EXPECT_TRUE(Write(h, a, "frame", true));
+    ASSERT_TRUE(MP4Close(h, c.Flags));
+    EXPECT_EQ(ReadMp4ConversionState(name), c.State);
+    TMp4BoxTree tree;
+    ASSERT_TRUE(tree.Load(name)) << tree.Error();
+    const TMp4Box* item = tree.Find("moov/udta/vyrc");
+    ASSERT_NE(item, nullptr);
+    const std::vector<uint8_t> text = tree.Payload(*item);
+    EXPECT_EQ(std::string(text.begin(), text.end()), c.State == TMp4ConversionState::Finished ? "finished" : "stopped");
+  }
+  // Files that are not ours, cut or empty say nothing.
+  WriteFileBytes(dir.File("other.mp4"), std::string(100, 'x'));
+  EXPECT_EQ(ReadMp4ConversionState(dir.File("other.mp4")), TMp4ConversionState::Unknown);
+  std::string whole = ReadFileBytes(dir.File("f0.mp4"));
+  WriteFileBytes(dir.File("cut.mp4"), whole.substr(0, whole.size() - 10));
+  EXPECT_EQ(ReadMp4ConversionState(dir.File("cut.mp4")), TMp4ConversionState::Unknown);
+  EXPECT_EQ(ReadMp4ConversionState(dir.File("missing.mp4")), TMp4ConversionState::Unknown);
 }

@@ -388,6 +388,7 @@ TEST_F(RecordToMp4Test, TaskBodyPassesTheStopRequest) {
   std::atomic<bool> stop{false};
   std::atomic<int> progress{-1};
   TDmRecordToMP4 task;
+  task.SetTranscoders(1);  // picture after picture: what was read is written
   TConversionOutcome outcome;
   std::thread body([&] { ExecRecordToMp4(task, src, Out(), progress, stop, &outcome); });
   while (progress.load() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -406,6 +407,7 @@ TEST_F(RecordToMp4Test, DestroyingTheTaskStopsARunningWorker) {
   std::unique_ptr<TStream> s = TFileStream::OpenRead(Save(b));
   {
     TDmRecordToMP4 task;
+    task.SetTranscoders(1);  // picture after picture: what was read is written
     task.StartTask(176, 144, 10, Out() + ".mp4", s.get());
     while (task.WorkProgress() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(task.IsWorking());

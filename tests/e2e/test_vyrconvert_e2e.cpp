@@ -209,7 +209,8 @@ TEST(VyrconvertE2E, CtrlCClosesTheCurrentMp4AndExits130) {
   spec.Frames = 3000;
   std::string src = MakeRecording(dir, "long.vyr", spec);
   std::string second = MakeRecording(dir, "next.vyr", Spec(OmVideoType_H264, AUDIO_TYPE_NONE));
-  TChildProcess child({Vyrconvert, "-o", dir.Path(), src, second});
+  // One file after another: the second has not begun when the first is stopped.
+  TChildProcess child({Vyrconvert, "-j", "1", "-o", dir.Path(), src, second});
   // Wait until the MP4 (under its temporary name while written) has grown, then stop.
   for (int i = 0; i < 400; ++i) {
     if (ReadFileBytes(dir.File("long.mp4.part")).size() > 50000) break;
