@@ -20,6 +20,8 @@ PACKAGES=(
   # players that judge seeking across sample descriptions: ffmpeg's libraries, GStreamer, mpv
   libavformat-dev gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   gstreamer1.0-tools python3-gst-1.0 python3-gi mpv
+  # the README's recipe for large archives
+  parallel
   # benchmark scripts
   bc time
   # fuzzing and sanitizers
