@@ -123,6 +123,37 @@ std::string GetInstallDir() {
   return path.substr(0, slash + 1);
 }
 
+namespace {
+
+bool IsFolder(const std::string& APath) {
+  struct stat st {};
+  return ::stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder above AFolder (which ends with "/"), by its text: the executable's folder
+// comes from /proc/self/exe, which holds no links, so the text's parent is the real one.
+std::string ParentFolder(const std::string& AFolder) {
+  const std::string trimmed = AFolder.substr(0, AFolder.size() - 1);
+  const size_t slash = trimmed.rfind('/');
+  const std::string last = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  if (trimmed.empty()) return "/";
+  if (last == "." || last == "..") return AFolder + "../";
+  return slash == std::string::npos ? "./" : trimmed.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string GetDataDir(const std::string& AFolder) { return GetDataDir(GetInstallDir(), AFolder); }
+
+std::string GetDataDir(const std::string& AExeDir, const std::string& AFolder) {
+  std::string exeDir = AExeDir.empty() ? std::string("./") : AExeDir;
+  if (exeDir.back() != '/') exeDir += '/';
+  if (IsFolder(exeDir + AFolder)) return exeDir;
+  const std::string shared = ParentFolder(exeDir) + "share/vyrtranscode/";
+  if (IsFolder(shared + AFolder)) return shared;
+  return exeDir;
+}
+
 bool CheckIsVyr(const std::string& sRecordPath) {
   std::string tail =
       sRecordPath.size() > 3 ? sRecordPath.substr(sRecordPath.size() - 3) : sRecordPath;

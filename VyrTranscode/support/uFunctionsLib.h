@@ -39,6 +39,15 @@ void SetDebugSink(TDebugSink ASink);
 std::string GetAppDataPath();
 // The folder of the running executable, with a trailing "/".
 std::string GetInstallDir();
+// The folder that holds the shipped data folder AFolder ("Language", "Styles"), with a
+// trailing "/": the executable's folder when AFolder is a folder there (the build
+// folder's layout), else ../share/vyrtranscode/ from it (the installed layout:
+// /usr/bin/VyrTranscode finds /usr/share/vyrtranscode/Language/) when AFolder is a folder
+// there. When neither holds it, the executable's folder, so what is missing is named
+// where it was looked for first. Each data folder is looked up on its own.
+std::string GetDataDir(const std::string& AFolder);
+// The same for a given executable folder (with or without a trailing "/").
+std::string GetDataDir(const std::string& AExeDir, const std::string& AFolder);
 // The user's home folder ($HOME, else the password database), without a trailing "/".
 std::string GetHomeDir();
 

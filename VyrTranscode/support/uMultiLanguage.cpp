@@ -177,7 +177,7 @@ const QString CAPTION_SUFFIX = QStringLiteral(".Caption");
 
 // ---- Creation and choice -----------------------------------------------------------
 
-TMultiLanguage::TMultiLanguage() : TMultiLanguage(GetInstallDir(), DefaultConfFile()) {}
+TMultiLanguage::TMultiLanguage() : TMultiLanguage(GetDataDir("Language"), DefaultConfFile()) {}
 
 TMultiLanguage::TMultiLanguage(const std::string& AInstallDir, const std::string& AConfFile)
     : FConfFile(AConfFile) {
@@ -484,7 +484,7 @@ std::unique_ptr<TMultiLanguage> GMultiLanguage;
 TMultiLanguage* FMultiLanguage = nullptr;
 
 void CreateMultiLanguage() {
-  CreateMultiLanguage(GetInstallDir(), TMultiLanguage::DefaultConfFile());
+  CreateMultiLanguage(GetDataDir("Language"), TMultiLanguage::DefaultConfFile());
 }
 
 void CreateMultiLanguage(const std::string& AInstallDir, const std::string& AConfFile) {

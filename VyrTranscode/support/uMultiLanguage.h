@@ -8,7 +8,8 @@
 //   [LangFile]  1=English.ini  2=Chinese.ini ...     files in the Language folder
 //   [LangFont<N>]  FontName=  FontSize=  CharSet=    font of language N (all optional)
 //
-// Language files live in GetInstallDir() + "Language/". Section "Strings" holds the message
+// Language files live in GetDataDir("Language") + "Language/": beside the program, or in
+// the installed share/vyrtranscode/ folder. Section "Strings" holds the message
 // texts (GetStrings); a section named after a form holds that form's texts:
 //
 //   Caption=                                   the form's caption
@@ -57,7 +58,7 @@ class IOMVUpdateLanguage {
 class TMultiLanguage {
  public:
   // Reads the configuration and loads the chosen language: the language files come from
-  // GetInstallDir() + "Language/", the configuration is DefaultConfFile().
+  // GetDataDir("Language") + "Language/", the configuration is DefaultConfFile().
   TMultiLanguage();
   // The same with an explicit install folder (with or without a trailing "/") and
   // configuration file.
