@@ -1,5 +1,6 @@
 #include "ui/UFileListModel.h"
 
+#include <QFile>
 #include <algorithm>
 
 TFileListModel::TFileListModel(QObject* AParent) : QAbstractTableModel(AParent) {
@@ -19,14 +20,14 @@ QVariant TFileListModel::data(const QModelIndex& AIndex, int ARole) const {
   const TFileListRow& r = FRows[static_cast<size_t>(AIndex.row())];
   if (AIndex.column() == 0) {
     if (ARole == Qt::DisplayRole) return r.FileName;
-    if (ARole == Qt::ToolTipRole) return r.FilePath;
+    if (ARole == Qt::ToolTipRole) return r.MarkTip.isEmpty() ? r.FilePath : r.FilePath + QLatin1Char('\n') + r.MarkTip;
     return QVariant();
   }
   switch (ARole) {
     case ProgressRole: return r.ConvertProgress;
-    case FailedRole: return r.ConvertFailed;
-    case FailedTextRole: return FFailedText;
-    case Qt::ToolTipRole: return r.ConvertFailed ? FFailedText : QVariant();
+    case MarkRole: return static_cast<int>(r.ConvertMark);
+    case MarkTextRole: return MarkText(r.ConvertMark);
+    case Qt::ToolTipRole: return r.MarkTip.isEmpty() ? QVariant() : QVariant(r.MarkTip);
     default: return QVariant();
   }
 }
@@ -56,9 +57,22 @@ QString TFileListModel::ColumnTitle(int AColumn) const {
   return (AColumn >= 0 && AColumn < 2) ? FTitles[AColumn] : QString();
 }
 
-void TFileListModel::SetFailedText(const QString& AText) {
-  FFailedText = AText;
+void TFileListModel::SetMarkTexts(const QString& AFailed, const QString& AStopped, const QString& ASkipped) {
+  FFailedText = AFailed;
+  FStoppedText = AStopped;
+  FSkippedText = ASkipped;
   if (RecordCount() > 0) emit dataChanged(index(0, 1), index(RecordCount() - 1, 1));
+}
+
+QString TFileListModel::MarkText(TRowMark AMark) const {
+  switch (AMark) {
+    case TRowMark::Failed: return FFailedText;
+    case TRowMark::Stopped: return FStoppedText;
+    case TRowMark::Skipped: return FSkippedText;
+    case TRowMark::None:
+    case TRowMark::Warned: break;
+  }
+  return QString();
 }
 
 const TFileListRow* TFileListModel::Row(int ARecNo) const {
@@ -66,12 +80,15 @@ const TFileListRow* TFileListModel::Row(int ARecNo) const {
   return &FRows[static_cast<size_t>(ARecNo - 1)];
 }
 
-void TFileListModel::Append(const QString& AFileName, const QString& AFilePath) {
+void TFileListModel::Append(const QString& AFileName, const QString& AFilePath, const std::string& APath,
+                            const std::string& AOutputKey) {
   const int n = RecordCount();
   beginInsertRows(QModelIndex(), n, n);
   TFileListRow r;
   r.FileName = AFileName;
   r.FilePath = AFilePath;
+  r.Path = APath.empty() ? QFile::encodeName(AFilePath).toStdString() : APath;
+  r.OutputKey = AOutputKey;
   FRows.push_back(std::move(r));
   endInsertRows();
   FRecNo = n + 1;
@@ -114,9 +131,11 @@ void TFileListModel::SetStatus(int ARecNo, int16_t AStatus) {
   RowChanged(ARecNo);
 }
 
-void TFileListModel::SetFailed(int ARecNo, bool AFailed) {
+void TFileListModel::SetMark(int ARecNo, TRowMark AMark, const QString& ATip) {
   if (!Row(ARecNo)) return;
-  FRows[static_cast<size_t>(ARecNo - 1)].ConvertFailed = AFailed;
+  TFileListRow& r = FRows[static_cast<size_t>(ARecNo - 1)];
+  r.ConvertMark = AMark;
+  r.MarkTip = AMark == TRowMark::None ? QString() : ATip;
   RowChanged(ARecNo);
 }
 
@@ -124,7 +143,8 @@ void TFileListModel::ResetAll() {
   for (TFileListRow& r : FRows) {
     r.ConvertProgress = 0;
     r.ConvertStatus = eCSNull;
-    r.ConvertFailed = false;
+    r.ConvertMark = TRowMark::None;
+    r.MarkTip.clear();
   }
   if (RecordCount() > 0) emit dataChanged(index(0, 0), index(RecordCount() - 1, 1));
 }

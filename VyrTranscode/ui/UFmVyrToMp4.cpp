@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -36,6 +37,9 @@
 #include "ui/UFileListModel.h"
 #include "ui/UInstanceActivation.h"
 #include "ui/UOpenExplorer.h"
+#include "ui/UOutcomeReasons.h"
+#include "ui/UOutputPlan.h"
+#include "ui/UProgramSettings.h"
 #include "ui/UProgressDelegate.h"
 #include "ui/UWindowMessageServer.h"
 #include "ui/UWindowTexts.h"
@@ -47,6 +51,21 @@ namespace {
 constexpr int TIMER_INTERVAL_MS = 200;
 
 std::string ToStd(const QString& AText) { return AText.toStdString(); }
+
+// Counts the dialogs of the window that are open while it lives.
+class TDialogScope {
+ public:
+  explicit TDialogScope(int& ADepth) : FDepth(ADepth) { ++FDepth; }
+  ~TDialogScope() { --FDepth; }
+  TDialogScope(const TDialogScope&) = delete;
+  TDialogScope& operator=(const TDialogScope&) = delete;
+
+ private:
+  int& FDepth;
+};
+
+// At most this many names in a message; the rest are counted.
+constexpr int MessageNameLimit = 10;
 
 // Same text when the letters A to Z are taken without their case; every other character
 // must match exactly.
@@ -111,7 +130,7 @@ void TFmVyrToMp4::CreateControls() {
   cdsConvert = new TFileListModel(this);
   cdsConvert->setObjectName(QStringLiteral("cdsConvert"));
 
-  dbgVyrSourceFile = new QTableView(grpWorkArea);
+  dbgVyrSourceFile = new TFileListView(grpWorkArea);
   dbgVyrSourceFile->setObjectName(QStringLiteral("dbgVyrSourceFile"));
   dbgVyrSourceFile->setGeometry(2, 15, 634, 478);
   dbgVyrSourceFile->setModel(cdsConvert);
@@ -163,9 +182,13 @@ void TFmVyrToMp4::CreateControls() {
   connect(mniDelAllFile, &QAction::triggered, this, [this] { mniDelAllFileClick(); });
   connect(mniConvertSelFile, &QAction::triggered, this, [this] { mniConvertSelFileClick(); });
   FGridPopupMenu = popVyr;
-  dbgVyrSourceFile->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(dbgVyrSourceFile, &QWidget::customContextMenuRequested, this, [this](const QPoint& APos) {
-    if (FGridPopupMenu) FGridPopupMenu->popup(dbgVyrSourceFile->viewport()->mapToGlobal(APos));
+  // The menu by a right click, the Menu key or Shift+F10; Delete removes the selected rows.
+  // Neither while a run is active (the menu is detached then).
+  connect(dbgVyrSourceFile, &TFileListView::ContextMenuWanted, this, [this](const QPoint& AGlobalPos) {
+    if (FGridPopupMenu && !FGridPopupMenu->isVisible()) FGridPopupMenu->popup(AGlobalPos);
+  });
+  connect(dbgVyrSourceFile, &TFileListView::DeleteWanted, this, [this] {
+    if (!IsWorking()) mniDelSelFileClick();
   });
 
   grpOptions = new QGroupBox(QStringLiteral("MP4存放路径"), pnlMain);
@@ -190,8 +213,10 @@ void TFmVyrToMp4::CreateControls() {
   btnSelOutDir->setGeometry(571, 25, 26, 26);
   btnSelOutDir->setIcon(QIcon(MakeOpenFolderPixmap()));
   btnSelOutDir->setIconSize(QSize(20, 20));
-  btnSelOutDir->setFocusPolicy(Qt::NoFocus);
+  // In the Tab chain like every other control, so the keyboard reaches it.
+  btnSelOutDir->setFocusPolicy(Qt::StrongFocus);
   btnSelOutDir->setAutoRaise(false);
+  btnSelOutDir->installEventFilter(this);
   connect(btnSelOutDir, &QToolButton::clicked, this, [this] { btnSelOutDirClick(); });
 
   rgOutFormat = new QGroupBox(QStringLiteral("格式"), grpOptions);
@@ -205,10 +230,13 @@ void TFmVyrToMp4::CreateControls() {
     FFormatItems[i]->setObjectName(QStringLiteral("rgOutFormatItem%1").arg(i));
     FFormatItems[i]->setGeometry(8 + i * 116, 17, 112, 20);
     FFormatGroup->addButton(FFormatItems[i], i);
+    FFormatItems[i]->installEventFilter(this);
   }
   FFormatItems[0]->setChecked(true);
+  // A format the user picks is remembered.
+  connect(FFormatGroup, &QButtonGroup::idClicked, this, [this](int AId) { StoreOutputFormat(AId); });
 
-  lblOpenOutDir = new QLabel(QStringLiteral("打开保存目录"), grpOptions);
+  lblOpenOutDir = new TLinkLabel(QStringLiteral("打开保存目录"), grpOptions);
   lblOpenOutDir->setObjectName(QStringLiteral("lblOpenOutDir"));
   lblOpenOutDir->setGeometry(287, 79, 179, 25);
   lblOpenOutDir->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -217,18 +245,34 @@ void TFmVyrToMp4::CreateControls() {
     f.setUnderline(true);
     lblOpenOutDir->setFont(f);
   }
-  lblOpenOutDir->setCursor(Qt::PointingHandCursor);
-  lblOpenOutDir->installEventFilter(this);
+  connect(lblOpenOutDir, &TLinkLabel::Activated, this, [this] { lblOpenOutDirClick(); });
 
   btnConvert = new QPushButton(QStringLiteral("开始转换"), grpOptions);
   btnConvert->setObjectName(QStringLiteral("btnConvert"));
   btnConvert->setGeometry(477, 79, 120, 25);
+  btnConvert->installEventFilter(this);
   connect(btnConvert, &QPushButton::clicked, this, [this] { btnConvertClick(); });
 
   tmrUpdateTask = new QTimer(this);
   tmrUpdateTask->setObjectName(QStringLiteral("tmrUpdateTask"));
   tmrUpdateTask->setInterval(TIMER_INTERVAL_MS);
   connect(tmrUpdateTask, &QTimer::timeout, this, [this] { tmrUpdateTaskTimer(); });
+
+  FOpener = new TFolderOpener(this);
+  connect(FOpener, &TFolderOpener::Failed, this, [this](const std::string& APath) { ShowOpenFolderFailed(APath); });
+
+  SetTabOrder();
+}
+
+void TFmVyrToMp4::SetTabOrder() {
+  // Layout order: the list, the output folder and its button, the format, the link to the
+  // folder, the convert button.
+  QWidget::setTabOrder(dbgVyrSourceFile, txtSavePath);
+  QWidget::setTabOrder(txtSavePath, btnSelOutDir);
+  QWidget::setTabOrder(btnSelOutDir, FFormatItems[0]);
+  QWidget::setTabOrder(FFormatItems[0], FFormatItems[1]);
+  QWidget::setTabOrder(FFormatItems[1], lblOpenOutDir);
+  QWidget::setTabOrder(lblOpenOutDir, btnConvert);
 }
 
 void TFmVyrToMp4::FormCreate() {
@@ -249,8 +293,14 @@ bool TFmVyrToMp4::StartMessageServers() {
   }
   if (!FActivationServer) {
     FActivationServer = new TActivationServer(this);
-    connect(FActivationServer, &TActivationServer::ActivationRequested, this,
-            [this] { ActivateFromSecondStart(); });
+    connect(FActivationServer, &TActivationServer::HandOverReceived, this,
+            [this](const std::vector<std::string>& ANames) {
+              ActivateFromSecondStart();
+              if (!ANames.empty()) {
+                PrintDebugString("A second start handed over " + std::to_string(ANames.size()) + " file(s)");
+                HandOverFiles(ANames);
+              }
+            });
   }
   bool ok = FMsgServer->IsListening() || FMsgServer->Listen(VYR_MP4_MSG_NAME);
   ok = FActivationServer->Listen() && ok;
@@ -288,30 +338,68 @@ void TFmVyrToMp4::showEvent(QShowEvent* AEvent) {
   if (FCloseOrdered) QTimer::singleShot(0, this, [this] { close(); });
 }
 
+std::string TFmVyrToMp4::StoredOutputFolder() const {
+  std::string stored;
+  if (DmReadSysParamIni && DmReadSysParamIni->IsOpen()) {
+    DmReadSysParamIni->GetRecordPath(stored);
+  } else {
+    stored = TProgramSettings().OutputFolder();
+  }
+  return stored;
+}
+
+void TFmVyrToMp4::StoreOutputFolder(const std::string& AFolder, bool AOnlyInSysParams) {
+  try {
+    if (DmReadSysParamIni && DmReadSysParamIni->IsOpen()) {
+      DmReadSysParamIni->SetRecordPath(AFolder);
+    } else if (!AOnlyInSysParams) {
+      // Without the companion's settings file the program remembers the folder itself,
+      // and never creates that file or its folder.
+      TProgramSettings().SetOutputFolder(AFolder);
+    }
+  } catch (const std::exception& e) {
+    ShowMessage(QString::fromUtf8(e.what()), windowTitle(), TMsgIcon::Error, TMsgButtons::Ok);
+  }
+}
+
+void TFmVyrToMp4::StoreOutputFormat(int AIndex) {
+  try {
+    TProgramSettings().SetOutputFormat(AIndex);
+  } catch (const std::exception& e) {
+    ShowMessage(QString::fromUtf8(e.what()), windowTitle(), TMsgIcon::Error, TMsgButtons::Ok);
+  }
+}
+
 void TFmVyrToMp4::FormShow() {
   // The list model exists from creation on (an empty list).
   // Errors of the settings file and of the disk list are shown here; the language texts are
   // applied in any case.
   try {
-    std::string stored;
-    if (DmReadSysParamIni) DmReadSysParamIni->GetRecordPath(stored);
+    const std::string stored = StoredOutputFolder();
     if (stored.empty()) {
       const std::string disk = GetIdeDisk();
       txtSavePath->setText(disk.empty() ? FallbackOutDir()
                                         : QString::fromStdString(disk) + QStringLiteral("VyrRecord/"));
-      if (DmReadSysParamIni) DmReadSysParamIni->SetRecordPath(ToStd(txtSavePath->text().trimmed()));
+      // A proposed folder is stored in the companion's file as before; the program's own
+      // file keeps only what the user chose.
+      StoreOutputFolder(ToStd(txtSavePath->text().trimmed()), true);
     } else {
       txtSavePath->setText(QString::fromStdString(stored));
     }
   } catch (const std::exception& e) {
-    ShowMessage(QString::fromUtf8(e.what()), QCoreApplication::applicationName(), TMsgIcon::Error,
-                TMsgButtons::Ok);
+    ShowMessage(QString::fromUtf8(e.what()), windowTitle(), TMsgIcon::Error, TMsgButtons::Ok);
   }
   const QString dir = txtSavePath->text().trimmed();
   if (!dir.isEmpty() && !QFileInfo(dir).isDir()) {
     ::mkdir(dir.toLocal8Bit().constData(), 0777);  // one level; a missing parent leaves it
   }
+  const int format = TProgramSettings().OutputFormat();
+  if (format >= 0 && !IsWorking()) SetOutFormatIndex(format);
   UpdateLanguage();
+  // The keyboard starts in the list (Delete, the arrows, the menu key work at once).
+  if (!FShown) dbgVyrSourceFile->setFocus(Qt::OtherFocusReason);
+  FShown = true;
+  ScheduleHandedOverFiles();
 }
 
 void TFmVyrToMp4::UpdateLanguage() {
@@ -328,7 +416,8 @@ void TFmVyrToMp4::UpdateLanguage() {
   mniDelAllFile->setText(Lang("sDelAll"));
   mniConvertSelFile->setText(Lang("sConvertSelect"));
   rgOutFormat->setTitle(Lang("sFormat"));
-  cdsConvert->SetFailedText(Lang("sConvertFailed"));
+  cdsConvert->SetMarkTexts(Lang("sConvertFailed"), Lang("sConvertStopped"), Lang("sConvertSkipped"));
+  dbgVyrSourceFile->SetEmptyHint(FormatText(Lang("sEmptyListHint"), {Lang("sOpenFile")}));
 }
 
 QString TFmVyrToMp4::Lang(const char* AKey) { return GetLangText(AKey); }
@@ -337,7 +426,7 @@ QString TFmVyrToMp4::Lang(const char* AKey) { return GetLangText(AKey); }
 
 bool TFmVyrToMp4::FormClose() {
   if (!IsWorking()) return true;
-  return ShowMessage(Lang("sConfirmCancelAll"), QString(), TMsgIcon::Question, TMsgButtons::YesNo) ==
+  return ShowMessage(Lang("sConfirmCancelAll"), windowTitle(), TMsgIcon::Question, TMsgButtons::YesNo) ==
          TMsgResult::Yes;
 }
 
@@ -352,6 +441,8 @@ void TFmVyrToMp4::closeEvent(QCloseEvent* AEvent) {
   // The program ends with the window: a conversion still running is stopped (its MP4 closed
   // properly), a raw export aborted, and the task thread joined before anything goes.
   ShutdownTasks();
+  if (!FHandedOver.empty())
+    PrintDebugString("The window closed with " + std::to_string(FHandedOver.size()) + " handed-over file(s) not listed");
   AEvent->accept();
 }
 
@@ -372,8 +463,27 @@ TMsgResult TFmVyrToMp4::ShowMessage(const QString& AText, const QString& ATitle,
   req.Title = ATitle;
   req.Icon = AIcon;
   req.Buttons = AButtons;
-  if (!FDialogs.MessageBox) return AButtons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Ok;
-  return FDialogs.MessageBox(this, req);
+  if (AButtons == TMsgButtons::ReplaceSkipCancel) req.ChoiceTexts = {Lang("sReplace"), Lang("sSkipExisting")};
+  TMsgResult result;
+  if (!FDialogs.MessageBox) {
+    result = AButtons == TMsgButtons::YesNo               ? TMsgResult::No
+             : AButtons == TMsgButtons::ReplaceSkipCancel ? TMsgResult::Cancel
+                                                          : TMsgResult::Ok;
+  } else {
+    TDialogScope scope(FDialogDepth);
+    result = FDialogs.MessageBox(this, req);
+  }
+  // Files handed over while the box was open wait for it.
+  ScheduleHandedOverFiles();
+  return result;
+}
+
+QString TFmVyrToMp4::NameList(const QStringList& ANames) {
+  QStringList shown = ANames.mid(0, MessageNameLimit);
+  QString text = shown.join(QLatin1Char('\n'));
+  if (ANames.size() > MessageNameLimit)
+    text += QLatin1Char('\n') + FormatText(Lang("sAndMore"), {QString::number(ANames.size() - MessageNameLimit)});
+  return text;
 }
 
 // ---- output folder -----------------------------------------------------------------
@@ -383,24 +493,39 @@ void TFmVyrToMp4::btnSelOutDirClick() {
   QString start = txtSavePath->text().trimmed();
   if (start.isEmpty() || !QFileInfo(start).isDir()) start = QString::fromStdString(GetHomeDir());
   if (!FDialogs.SelectFolder) return;
-  const QString chosen = FDialogs.SelectFolder(this, QStringLiteral("选择目录"), start);
+  QString chosen;
+  {
+    TDialogScope scope(FDialogDepth);
+    chosen = FDialogs.SelectFolder(this, QStringLiteral("选择目录"), start);
+  }
+  ScheduleHandedOverFiles();
   if (chosen.isEmpty()) return;
   txtSavePath->setText(chosen + QLatin1Char('/'));
-  try {
-    if (DmReadSysParamIni) DmReadSysParamIni->SetRecordPath(ToStd(txtSavePath->text().trimmed()));
-  } catch (const std::exception& e) {
-    ShowMessage(QString::fromUtf8(e.what()), QCoreApplication::applicationName(), TMsgIcon::Error,
-                TMsgButtons::Ok);
-  }
+  StoreOutputFolder(ToStd(txtSavePath->text().trimmed()), false);
 }
 
-void TFmVyrToMp4::lblOpenOutDirClick() { OpenWindowsExplorer(ToStd(txtSavePath->text())); }
+void TFmVyrToMp4::lblOpenOutDirClick() {
+  // A missing output folder is made first, as at show and at Convert; the folder the
+  // outputs go to is opened.
+  const std::string folder = OutputFolderOf(MakeOutputFileNameOf("x.vyr"));
+  std::string error;
+  MakeOutputFolder(folder, error);
+  FOpener->Open(folder);
+}
+
+void TFmVyrToMp4::ShowOpenFolderFailed(const std::string& APath) {
+  ShowMessage(FormatText(Lang("sOpenFolderFailed"), {ShownName(APath)}), windowTitle(), TMsgIcon::Warning,
+              TMsgButtons::Ok);
+}
 
 bool TFmVyrToMp4::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  if (AWatched == lblOpenOutDir && AEvent->type() == QEvent::MouseButtonRelease) {
-    auto* me = static_cast<QMouseEvent*>(AEvent);
-    if (me->button() == Qt::LeftButton && lblOpenOutDir->rect().contains(me->position().toPoint())) {
-      lblOpenOutDirClick();
+  // Enter and Return press the focused button, as Space does.
+  if (AEvent->type() == QEvent::KeyPress) {
+    auto* ke = static_cast<QKeyEvent*>(AEvent);
+    const bool enter = ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter;
+    auto* button = qobject_cast<QAbstractButton*>(AWatched);
+    if (enter && button && (ke->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!ke->isAutoRepeat() && button->isEnabled()) button->click();
       return true;
     }
   }
@@ -419,17 +544,18 @@ void TFmVyrToMp4::mniSelFilesClick() { SelectVyrFiles(); }
 
 void TFmVyrToMp4::SelectVyrFiles() {
   if (!FDialogs.OpenFiles) return;
-  const QStringList files = FDialogs.OpenFiles(this, QStringLiteral("VYR(*.VYR)"));
-  if (files.isEmpty()) return;
-  for (const QString& f : files) {
-    if (!CheckIsVyr(ToStd(f))) {
-      ShowMessage(Lang("sPlayFormatError"), QCoreApplication::applicationName(), TMsgIcon::None,
-                  TMsgButtons::Ok);
-      return;
-    }
-    AddSelFileToList(f);
+  QStringList files;
+  {
+    TDialogScope scope(FDialogDepth);
+    files = FDialogs.OpenFiles(this, QStringLiteral("VYR(*.VYR)"));
   }
-  ChoseFirst();
+  if (files.isEmpty()) {
+    ScheduleHandedOverFiles();
+    return;
+  }
+  std::vector<std::string> paths;
+  for (const QString& f : files) paths.push_back(QFile::encodeName(f).toStdString());
+  AddRecordFiles(paths);
 }
 
 void TFmVyrToMp4::dragEnterEvent(QDragEnterEvent* AEvent) {
@@ -445,22 +571,68 @@ void TFmVyrToMp4::dropEvent(QDropEvent* AEvent) {
 
 void TFmVyrToMp4::DropFiles(const QStringList& ANames) {
   if (IsWorking()) return;
-  for (const QString& name : ANames) {
-    if (name.isEmpty()) continue;
-    if (!CheckIsVyr(ToStd(name))) {
-      ShowMessage(Lang("sPlayFormatError"), QCoreApplication::applicationName(), TMsgIcon::None,
-                  TMsgButtons::Ok);
+  std::vector<std::string> paths;
+  for (const QString& name : ANames) paths.push_back(QFile::encodeName(name).toStdString());
+  AddRecordFiles(paths);
+}
+
+void TFmVyrToMp4::AddRecordFiles(const std::vector<std::string>& APaths) {
+  QStringList clashes;
+  auto reportClashes = [this, &clashes] {
+    if (clashes.isEmpty()) return;
+    ShowMessage(Lang("sSameNameNotAdded") + QLatin1Char('\n') + NameList(clashes), windowTitle(),
+                TMsgIcon::Information, TMsgButtons::Ok);
+  };
+  for (const std::string& path : APaths) {
+    if (path.empty()) continue;
+    if (!CheckIsVyr(path)) {
+      reportClashes();
+      ShowMessage(Lang("sPlayFormatError"), windowTitle(), TMsgIcon::None, TMsgButtons::Ok);
       return;
     }
-    AddSelFileToList(name);
+    if (AddRecordFile(path) == TAddResult::NameClash) clashes << ShownName(path);
   }
   ChoseFirst();
+  reportClashes();
+}
+
+void TFmVyrToMp4::HandOverFiles(const std::vector<std::string>& APaths) {
+  FHandedOver.insert(FHandedOver.end(), APaths.begin(), APaths.end());
+  ScheduleHandedOverFiles();
+}
+
+void TFmVyrToMp4::ScheduleHandedOverFiles() {
+  if (FHandedOver.empty()) return;
+  QTimer::singleShot(0, this, [this] { ProcessHandedOverFiles(); });
+}
+
+void TFmVyrToMp4::ProcessHandedOverFiles() {
+  // While a run is active, before the window is shown, or while one of its boxes is open,
+  // the files wait; each of those ends by looking again.
+  if (FHandedOver.empty() || IsWorking() || !FShown || FDialogDepth > 0 || FCloseOrdered) return;
+  const std::vector<std::string> paths = std::move(FHandedOver);
+  FHandedOver.clear();
+  AddRecordFiles(paths);
+}
+
+TFmVyrToMp4::TAddResult TFmVyrToMp4::AddRecordFile(const std::string& APath) {
+  const std::string shortName = GetVYRFileShortName(APath);
+  // A name is listed at most once: the outputs are named after it. What is compared is the
+  // output name the core makes of it, by the core's rule for clashing names, so names that
+  // differ in case only, or give one output ("abcvyr", "abdvyr"), clash as well.
+  const std::string key = ::MakeOutputFileName("/", shortName);
+  for (int recNo = 1; recNo <= cdsConvert->RecordCount(); ++recNo) {
+    const TFileListRow* row = cdsConvert->Row(recNo);
+    if (!SameOutputName(row->OutputKey, key)) continue;
+    return row->Path == APath ? TAddResult::Listed : TAddResult::NameClash;
+  }
+  cdsConvert->Append(ShownName(shortName), ShownName(APath), APath, key);
+  PrintDebugString("Add file to list: " + APath);
+  return TAddResult::Added;
 }
 
 void TFmVyrToMp4::AddSelFileToList(const QString& AFullFileName) {
-  const QString name = QString::fromStdString(GetVYRFileShortName(ToStd(AFullFileName)));
-  if (CheckFileHasInList(name)) return;
-  cdsConvert->Append(name, AFullFileName);
+  AddRecordFile(QFile::encodeName(AFullFileName).toStdString());
 }
 
 bool TFmVyrToMp4::CheckFileHasInList(const QString& sFileName) {
@@ -500,21 +672,95 @@ void TFmVyrToMp4::btnConvertClick() {
   if (cdsConvert->RecordCount() > 0) {
     StartConvertWork(false);
   } else {
-    ShowMessage(Lang("sSelectVYRFileError"), QCoreApplication::applicationName(), TMsgIcon::None,
-                TMsgButtons::Ok);
+    ShowMessage(Lang("sSelectVYRFileError"), windowTitle(), TMsgIcon::None, TMsgButtons::Ok);
+  }
+}
+
+std::vector<int> TFmVyrToMp4::RowsToConvert(bool ASpecifiedFileMode) const {
+  std::vector<int> rows;
+  if (ASpecifiedFileMode) {
+    for (const QModelIndex& i : dbgVyrSourceFile->selectionModel()->selectedRows()) rows.push_back(i.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  } else {
+    for (int recNo = 1; recNo <= cdsConvert->RecordCount(); ++recNo) rows.push_back(recNo);
+  }
+  return rows;
+}
+
+QString TFmVyrToMp4::OutputFolderText() {
+  if (txtSavePath->text().isEmpty()) txtSavePath->setText(FallbackOutDir());
+  return txtSavePath->text();
+}
+
+bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<int>& ASkip) {
+  ASkip.clear();
+  if (ARows.empty()) return true;
+  // The folder the outputs go to, made when missing; when it cannot be, nothing starts.
+  OutputFolderText();
+  const std::string folder = OutputFolderOf(MakeOutputFileNameOf("x.vyr"));
+  std::string error;
+  if (!MakeOutputFolder(folder, error)) {
+    ShowMessage(FormatText(Lang("sOutDirCreateFailed"), {ShownName(folder), QString::fromStdString(error)}),
+                windowTitle(), TMsgIcon::Error, TMsgButtons::Ok);
+    return false;
+  }
+  // Outputs that exist already: the user chooses once for all of them.
+  const bool mp4 = OutFormatIndex() == 0;
+  std::vector<int> existing;
+  QStringList names;
+  for (int recNo : ARows) {
+    const TFileListRow* row = cdsConvert->Row(recNo);
+    if (!row) continue;
+    std::string name;
+    if (ExistingOutputFile(row->Path, MakeOutputFileNameOf(GetVYRFileShortName(row->Path)), mp4, name)) {
+      existing.push_back(recNo);
+      names << ShownName(GetVYRFileShortName(name));
+    }
+  }
+  if (existing.empty()) return true;
+  const QString question = FormatText(Lang("sOutputsExist"), {QString::number(existing.size())}) +
+                           QLatin1Char('\n') + NameList(names);
+  switch (ShowMessage(question, windowTitle(), TMsgIcon::Question, TMsgButtons::ReplaceSkipCancel)) {
+    case TMsgResult::Replace:
+      return true;
+    case TMsgResult::Skip:
+      ASkip = existing;
+      return true;
+    default:
+      return false;
   }
 }
 
 void TFmVyrToMp4::StartConvertWork(bool ASpecifiedFileMode) {
+  const std::vector<int> rows = RowsToConvert(ASpecifiedFileMode);
+  std::vector<int> skip;
+  if (!PrepareRun(rows, skip)) return;
   SwitchConvertStatus(true);
-  if (!ASpecifiedFileMode) ResetFileListStatus();
+  if (!ASpecifiedFileMode) {
+    ResetFileListStatus();
+  } else {
+    // The rows this run converts lose the marks of the previous one.
+    for (int recNo : rows) cdsConvert->SetMark(recNo, TRowMark::None);
+  }
+  for (int recNo : skip) {
+    const TFileListRow* row = cdsConvert->Row(recNo);
+    std::string name;
+    ExistingOutputFile(row->Path, MakeOutputFileNameOf(GetVYRFileShortName(row->Path)), OutFormatIndex() == 0, name);
+    cdsConvert->SetMark(recNo, TRowMark::Skipped, FormatText(Lang("sSkippedExists"), {ShownName(name)}));
+  }
   FTimerTag = -1;
   FCurTaskProgress.store(-1);
   FTerminated.store(false);
   FAbortRaw.store(false);
   FSpecifiedFileMode = ASpecifiedFileMode;
   FSpecifiedFileIndex = 0;
+  // The rows of a run over the selection are taken now: a selection changed during the
+  // run neither adds rows that were not asked about nor drops any.
+  FSpecifiedRows = ASpecifiedFileMode ? rows : std::vector<int>();
   FFailedCount = 0;
+  FFailedNames.clear();
+  FSkippedCount = static_cast<int>(skip.size());
   tmrUpdateTask->start();
 }
 
@@ -523,10 +769,19 @@ void TFmVyrToMp4::FinishTask() {
   // The body has set 101; it only closes the record file before it returns.
   FTaskThread.Join();
   FTaskRunning = false;
-  if (!FTaskOutcome.Succeeded()) {
-    cdsConvert->SetFailed(FCurrentRowNo, true);
+  const TRowVerdict verdict = JudgeOutcome(FTaskOutcome, FTaskRaw);
+  cdsConvert->SetMark(FCurrentRowNo, verdict.Mark, verdict.Tip);
+  if (verdict.Mark == TRowMark::Failed) {
     ++FFailedCount;
+    if (const TFileListRow* row = cdsConvert->Row(FCurrentRowNo)) FFailedNames << row->FileName;
   }
+}
+
+QString TFmVyrToMp4::RunEndText() const {
+  QString text = Lang("sConvertOver");
+  if (FFailedCount > 0) text += QStringLiteral("\n\n") + Lang("sConvertFailedFiles") + QLatin1Char('\n') + NameList(FFailedNames);
+  if (FSkippedCount > 0) text += QStringLiteral("\n\n") + FormatText(Lang("sSkippedCount"), {QString::number(FSkippedCount)});
+  return text;
 }
 
 void TFmVyrToMp4::tmrUpdateTaskTimer() {
@@ -566,26 +821,33 @@ void TFmVyrToMp4::tmrUpdateTaskTimer() {
     cdsConvert->First();
   }
 
-  // 4. The next file.
+  // 4. The next file; rows whose outputs the user chose to keep are passed over.
+  auto skipped = [this](int ARecNo) {
+    const TFileListRow* row = cdsConvert->Row(ARecNo);
+    return row && row->ConvertMark == TRowMark::Skipped;
+  };
   std::string srcPath, outBase;
   if (FSpecifiedFileMode) {
-    QModelIndexList sel = dbgVyrSourceFile->selectionModel()->selectedRows();
-    std::sort(sel.begin(), sel.end(),
-              [](const QModelIndex& A, const QModelIndex& B) { return A.row() < B.row(); });
-    if (FSpecifiedFileIndex < sel.size()) {
-      const int recNo = sel[FSpecifiedFileIndex].row() + 1;
-      cdsConvert->MoveTo(recNo);
-      const TFileListRow* row = cdsConvert->Row(recNo);
-      outBase = MakeOutputFileName(row->FileName);
-      srcPath = ToStd(row->FilePath);
-      FCurrentRowNo = recNo;
+    while (FSpecifiedFileIndex < static_cast<int>(FSpecifiedRows.size()) && skipped(FSpecifiedRows[FSpecifiedFileIndex]))
+      ++FSpecifiedFileIndex;
+    if (FSpecifiedFileIndex < static_cast<int>(FSpecifiedRows.size())) {
+      const int recNo = FSpecifiedRows[FSpecifiedFileIndex];
+      if (const TFileListRow* row = cdsConvert->Row(recNo)) {
+        cdsConvert->MoveTo(recNo);
+        outBase = MakeOutputFileNameOf(GetVYRFileShortName(row->Path));
+        srcPath = row->Path;
+        FCurrentRowNo = recNo;
+      }
       ++FSpecifiedFileIndex;
     }
-  } else if (!cdsConvert->Eof()) {
-    const TFileListRow* row = cdsConvert->Row(cdsConvert->RecNo());
-    FCurrentRowNo = cdsConvert->RecNo();
-    outBase = MakeOutputFileName(row->FileName);
-    srcPath = ToStd(row->FilePath);
+  } else {
+    while (!cdsConvert->Eof() && skipped(cdsConvert->RecNo())) cdsConvert->Next();
+    if (!cdsConvert->Eof()) {
+      const TFileListRow* row = cdsConvert->Row(cdsConvert->RecNo());
+      FCurrentRowNo = cdsConvert->RecNo();
+      outBase = MakeOutputFileNameOf(GetVYRFileShortName(row->Path));
+      srcPath = row->Path;
+    }
   }
 
   // 5. Start it.
@@ -596,7 +858,8 @@ void TFmVyrToMp4::tmrUpdateTaskTimer() {
     FCurTaskProgress.store(0);
     FTaskOutcome = TConversionOutcome();
     FTaskRunning = true;
-    if (OutFormatIndex() == 0) {
+    FTaskRaw = OutFormatIndex() != 0;
+    if (!FTaskRaw) {
       FTaskThread.Start(
           [this, srcPath, outBase] {
             if (FBackend.RecordToMp4) {
@@ -620,22 +883,20 @@ void TFmVyrToMp4::tmrUpdateTaskTimer() {
 
   // 6. The run is complete.
   tmrUpdateTask->stop();
-  QString text = Lang("sConvertOver");
-  if (FFailedCount > 0) {
-    text += QStringLiteral("\n") + Lang("sConvertFailed") + QStringLiteral(": ") +
-            QString::number(FFailedCount);
-  }
-  ShowMessage(text, QCoreApplication::applicationName(),
-              FFailedCount > 0 ? TMsgIcon::Warning : TMsgIcon::None, TMsgButtons::Ok);
+  ShowMessage(RunEndText(), windowTitle(), FFailedCount > 0 ? TMsgIcon::Warning : TMsgIcon::None, TMsgButtons::Ok);
   SwitchConvertStatus(false);
 }
 
 std::string TFmVyrToMp4::MakeOutputFileName(const QString& sVYRFileName) {
+  return MakeOutputFileNameOf(QFile::encodeName(sVYRFileName).toStdString());
+}
+
+std::string TFmVyrToMp4::MakeOutputFileNameOf(const std::string& AFileName) {
   if (txtSavePath->text().isEmpty()) {
     txtSavePath->setText(FallbackOutDir());
     QDir().mkpath(txtSavePath->text());
   }
-  return ::MakeOutputFileName(ToStd(txtSavePath->text()), ToStd(sVYRFileName));
+  return ::MakeOutputFileName(QFile::encodeName(txtSavePath->text()).toStdString(), AFileName);
 }
 
 void TFmVyrToMp4::CalculatedPercentage(int nProgress, int nOverallProgress, int nBase) {
@@ -666,6 +927,8 @@ void TFmVyrToMp4::ResetFileListStatus() {
 void TFmVyrToMp4::SwitchConvertStatus(bool AIsWorking) {
   rgOutFormat->setEnabled(!AIsWorking);
   txtSavePath->setEnabled(!AIsWorking);
+  // The folder button is inert while working, and looks it.
+  btnSelOutDir->setEnabled(!AIsWorking);
   FIsWorking = AIsWorking;
   if (AIsWorking) {
     FGridPopupMenu = nullptr;
@@ -675,6 +938,8 @@ void TFmVyrToMp4::SwitchConvertStatus(bool AIsWorking) {
     FGridPopupMenu = popVyr;
     btnConvert->setText(Lang("sBtnConvert"));
     FSelOutDirTag = 0;
+    // Files handed over during the run are listed now.
+    ScheduleHandedOverFiles();
   }
 }
 

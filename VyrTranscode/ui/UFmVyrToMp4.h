@@ -4,18 +4,27 @@
 // own (the core's MP4 task body or raw stream export); the task thread only writes the
 // progress value, and the timer's tick carries it into the list.
 //
+// Before a run starts, the output folder is made when it is missing, and when some outputs
+// exist already the user chooses once whether to replace them, skip those files, or not
+// start. Each row ends with its mark (failed, warned, stopped, skipped) and a tooltip that
+// says why; the end message names the files that failed.
+//
 // The window also answers the window message "VyrMp4MsgProc" (101: is a conversion
-// running? answered with 102 while it is; 103: close) and the activation request of a
-// second start.
+// running? answered with 102 while it is; 103: close) and the hand-over of a second start:
+// it comes forward and lists the files handed to it (after the run, when one is active).
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "conversion/UConversionOutcome.h"
 #include "support/uMultiLanguage.h"
 #include "ui/UConversionBackend.h"
+#include "ui/UFileListView.h"
+#include "ui/ULinkLabel.h"
 #include "ui/UQueueTaskThread.h"
 #include "ui/UWindowDialogs.h"
 #include "ui/UWindowMessage.h"
@@ -35,6 +44,7 @@ class QTimer;
 class QToolButton;
 class TActivationServer;
 class TFileListModel;
+class TFolderOpener;
 class TProgressDelegate;
 class TWindowMessageServer;
 
@@ -64,6 +74,16 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
 
   // ---- file list ---------------------------------------------------------------------
   void SelectVyrFiles();
+  // Adds record files with the checks of a drop: a name that is not a record file's stops
+  // the adding with a message; a file already listed is left out; a file whose name is
+  // listed for another file is left out with a message (their outputs would overwrite
+  // each other). The first row is selected afterwards. APaths are file-system bytes.
+  void AddRecordFiles(const std::vector<std::string>& APaths);
+  // Files given on the command line or handed over by a second start: listed as by
+  // AddRecordFiles once the window is shown, no run is active and no box is open; kept
+  // in order until then.
+  void HandOverFiles(const std::vector<std::string>& APaths);
+  size_t PendingHandOverCount() const { return FHandedOver.size(); }
   void AddSelFileToList(const QString& AFullFileName);
   bool CheckFileHasInList(const QString& sFileName);
   void ChoseFirst();
@@ -81,6 +101,8 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   // The output base name for a list row's file name: output folder + name without its
   // last four characters. An empty output folder is filled in first.
   std::string MakeOutputFileName(const QString& sVYRFileName);
+  // The same for a file name in file-system bytes.
+  std::string MakeOutputFileNameOf(const std::string& AFileName);
   // The registered window message: 101 query, 103 close, anything else logged only.
   void WndProc(const TWindowMessage& AMsg, QLocalSocket* AConnection);
 
@@ -105,19 +127,21 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   int SelOutDirTag() const { return FSelOutDirTag; }
   QMenu* GridPopupMenu() const { return FGridPopupMenu; }
   int FailedCount() const { return FFailedCount; }
+  const QStringList& FailedNames() const { return FFailedNames; }
+  TFolderOpener* FolderOpener() const { return FOpener; }
   // The window's font: Tahoma 8 points where installed, else the desktop's sans at 8.
   static QFont DefaultWindowFont();
 
   // ---- controls, named as their objectName() ------------------------------------------
   QFrame* pnlMain = nullptr;
   QGroupBox* grpWorkArea = nullptr;
-  QTableView* dbgVyrSourceFile = nullptr;
+  TFileListView* dbgVyrSourceFile = nullptr;
   QGroupBox* grpOptions = nullptr;
   QLabel* lblSetOutDir = nullptr;
   QLineEdit* txtSavePath = nullptr;
   QToolButton* btnSelOutDir = nullptr;
   QGroupBox* rgOutFormat = nullptr;
-  QLabel* lblOpenOutDir = nullptr;
+  TLinkLabel* lblOpenOutDir = nullptr;
   QPushButton* btnConvert = nullptr;
   QMenu* popVyr = nullptr;
   QAction* mniSelFiles = nullptr;
@@ -149,10 +173,33 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
+  enum class TAddResult { Added, Listed, NameClash };
+
   void CreateControls();
+  void SetTabOrder();
   void ActivateFromSecondStart();
-  // Joins the finished task and marks its row when its conversion failed.
+  TAddResult AddRecordFile(const std::string& APath);
+  void ProcessHandedOverFiles();
+  void ScheduleHandedOverFiles();
+  // The rows a run converts: every row, or the selected ones, in list order.
+  std::vector<int> RowsToConvert(bool ASpecifiedFileMode) const;
+  // Makes the output folder and asks about outputs that exist; false when the run may not
+  // start. ASkip receives the rows whose outputs the user chose to keep.
+  bool PrepareRun(const std::vector<int>& ARows, std::vector<int>& ASkip);
+  // Joins the finished task and marks its row with what its conversion came to.
   void FinishTask();
+  // The end-of-run message: the language text and the files that failed.
+  QString RunEndText() const;
+  // The output folder's text, filled in with the fallback when empty.
+  QString OutputFolderText();
+  std::string StoredOutputFolder() const;
+  // Stores the output folder where it is remembered: "SysParams.ini" when it exists, else
+  // the program's own settings file. A refused write is shown.
+  void StoreOutputFolder(const std::string& AFolder, bool AOnlyInSysParams);
+  void StoreOutputFormat(int AIndex);
+  void ShowOpenFolderFailed(const std::string& APath);
+  // A list of names for a message: at most ten, then "and N more".
+  static QString NameList(const QStringList& ANames);
   // The output folder shown when none is stored or found: the user's "VyrRecord" folder.
   static QString FallbackOutDir();
 
@@ -167,6 +214,14 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   int FTimerTag = -1;
   int FSelOutDirTag = 0;
   int FFailedCount = 0;
+  QStringList FFailedNames;  // of the files that failed in this run, in list order
+  int FSkippedCount = 0;
+  std::vector<int> FSpecifiedRows;  // the rows of a run over the selected rows
+  std::vector<std::string> FHandedOver;  // files waiting to be listed
+  int FDialogDepth = 0;      // boxes and dialogs of the window now open
+  bool FShown = false;       // FormShow has run
+  bool FTaskRaw = false;     // the running task is a raw export
+  TFolderOpener* FOpener = nullptr;
   bool FTaskRunning = false;  // a task thread was started and not yet finished
   bool FCloseOrdered = false;  // the close order 103 came: nothing may keep the window open
   bool FInShow = false;        // showEvent runs FormShow (which may show a box)

@@ -1,32 +1,23 @@
 #include "ui/UInstanceActivation.h"
 
+#include <QByteArray>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QVariant>
-#include <cerrno>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include "support/uFunctionsLib.h"
+#include "ui/UHandOver.h"
 #include "ui/UWindowMessage.h"
 
+namespace {
+// The bytes of an unfinished message, kept on its connection.
+const char* const PendingProperty = "handOverPending";
+// Set once the connection's message was answered.
+const char* const ServedProperty = "handOverServed";
+}  // namespace
+
 bool RequestActivation(int AWaitMs) {
-  bool noListener = false;
-  int fd = ConnectUserSocket(VYR_ACTIVATION_NAME, noListener);
-  if (fd < 0) return false;
-  const char req = 'A';
-  bool ok = ::send(fd, &req, 1, MSG_NOSIGNAL) == 1;
-  if (ok) {
-    pollfd p{fd, POLLIN, 0};
-    int r;
-    do {
-      r = ::poll(&p, 1, AWaitMs);
-    } while (r < 0 && errno == EINTR);
-    char ack = 0;
-    ok = r > 0 && ::recv(fd, &ack, 1, 0) == 1;
-  }
-  ::close(fd);
-  return ok;
+  return HandOverToRunningInstance({}, 0, AWaitMs) == THandOverResult::Delivered;
 }
 
 TActivationServer::TActivationServer(QObject* AParent, int AIdleTimeoutMs)
@@ -37,14 +28,45 @@ TActivationServer::TActivationServer(QObject* AParent, int AIdleTimeoutMs)
 bool TActivationServer::Listen() { return FServer->Listen(VYR_ACTIVATION_NAME); }
 
 void TActivationServer::Serve(QLocalSocket* AConnection) {
-  if (AConnection->bytesAvailable() < 1) return;
-  // One request per connection: whatever else comes on it is of no use.
-  AConnection->readAll();
-  if (AConnection->property("served").toBool()) return;
-  AConnection->setProperty("served", true);
+  if (AConnection->property(ServedProperty).toBool()) {
+    AConnection->readAll();
+    return;
+  }
   QPointer<QLocalSocket> guard(AConnection);
-  emit ActivationRequested();
+  QByteArray pending = AConnection->property(PendingProperty).toByteArray();
+  while (guard && AConnection->bytesAvailable() > 0) {
+    // Never more than one message's worth is held.
+    const qint64 room = static_cast<qint64>(VYR_HANDOVER_MAX_BYTES) - pending.size();
+    if (room <= 0) break;
+    pending += AConnection->read(room);
+    std::vector<std::string> names;
+    const THandOverDecode r = DecodeHandOver(std::string_view(pending.constData(), static_cast<size_t>(pending.size())), names);
+    if (r == THandOverDecode::NeedMore) continue;
+    if (r != THandOverDecode::Complete) {
+      PrintDebugString(r == THandOverDecode::UnknownVersion ? "Hand-over: a message of an unknown version was refused"
+                                                            : "Hand-over: a malformed message was refused");
+      AConnection->setProperty(ServedProperty, true);
+      TUserSocketServer::Send(AConnection, &VYR_HANDOVER_REFUSED, 1);
+      AConnection->disconnectFromServer();
+      return;
+    }
+    // One message per connection: whatever else comes on it is of no use.
+    AConnection->setProperty(PendingProperty, QVariant());
+    AConnection->setProperty(ServedProperty, true);
+    AConnection->readAll();
+    emit HandOverReceived(names);
+    if (!guard) return;
+    TUserSocketServer::Send(AConnection, &VYR_HANDOVER_TAKEN, 1);
+    AConnection->disconnectFromServer();
+    return;
+  }
   if (!guard) return;
-  TUserSocketServer::Send(AConnection, "1", 1);
-  AConnection->disconnectFromServer();
+  if (pending.size() >= static_cast<qsizetype>(VYR_HANDOVER_MAX_BYTES)) {
+    PrintDebugString("Hand-over: a message over the size limit was refused");
+    AConnection->setProperty(ServedProperty, true);
+    TUserSocketServer::Send(AConnection, &VYR_HANDOVER_REFUSED, 1);
+    AConnection->disconnectFromServer();
+    return;
+  }
+  AConnection->setProperty(PendingProperty, pending);
 }

@@ -8,6 +8,7 @@
 #include "ui/UConversionBackend.h"
 #include "ui/UFmVyrToMp4.h"
 #include "ui/UMemoryPolicy.h"
+#include "ui/UQtTranslations.h"
 
 TProgramModules::TProgramModules() {
   // Before any conversion thread exists: a long queue run keeps no memory of earlier files.
@@ -15,6 +16,9 @@ TProgramModules::TProgramModules() {
   // A file-size limit makes an output's write fail (reported for that file) instead of
   // killing the program with the rest of the queue.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Qt's dialogs and buttons speak the language of the chosen language file.
+  FQtTranslations = std::make_unique<TQtTranslations>();
+  FQtTranslations->LoadForLanguageFile();
   FWindow = std::make_unique<TFmVyrToMp4>(CoreConversionBackend());
   FmVyrToMp4 = FWindow.get();
   FTask = std::make_unique<TDmRecordToMP4>();
@@ -33,4 +37,5 @@ TProgramModules::~TProgramModules() {
   FTask.reset();
   FmVyrToMp4 = nullptr;
   FWindow.reset();
+  FQtTranslations.reset();
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -16,6 +17,18 @@ TMsgResult ShowMessageBox(QWidget* AParent, const TMessageBoxRequest& ARequest) 
     case TMsgIcon::Question: box.setIcon(QMessageBox::Question); break;
     case TMsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
     case TMsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+  }
+  if (ARequest.Buttons == TMsgButtons::ReplaceSkipCancel) {
+    QPushButton* replace = box.addButton(ARequest.ChoiceTexts.value(0), QMessageBox::DestructiveRole);
+    QPushButton* skip = box.addButton(ARequest.ChoiceTexts.value(1), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Enter keeps the existing files; Escape and the close button cancel.
+    box.setDefaultButton(skip);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == replace) return TMsgResult::Replace;
+    if (box.clickedButton() == skip) return TMsgResult::Skip;
+    return TMsgResult::Cancel;
   }
   if (ARequest.Buttons == TMsgButtons::YesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

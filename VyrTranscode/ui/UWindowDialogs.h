@@ -10,14 +10,17 @@
 class QWidget;
 
 enum class TMsgIcon { None, Information, Question, Warning, Error };
-enum class TMsgButtons { Ok, YesNo };
-enum class TMsgResult { Ok, Yes, No };
+// ReplaceSkipCancel: two buttons of the window's own ("Replace" and "Skip existing", with
+// the texts of ChoiceTexts) and the toolkit's Cancel, which is also the escape answer.
+enum class TMsgButtons { Ok, YesNo, ReplaceSkipCancel };
+enum class TMsgResult { Ok, Yes, No, Replace, Skip, Cancel };
 
 struct TMessageBoxRequest {
   QString Text;
   QString Title;
   TMsgIcon Icon = TMsgIcon::None;
   TMsgButtons Buttons = TMsgButtons::Ok;
+  QStringList ChoiceTexts;  // ReplaceSkipCancel: the texts of Replace and Skip
 };
 
 struct TWindowDialogs {

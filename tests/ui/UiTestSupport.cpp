@@ -15,6 +15,8 @@ TUiTestEnv::TUiTestEnv() {
   ::mkdir(Runtime().c_str(), 0700);
   FAppData = std::make_unique<TScopedEnv>("APPDATA", AppData());
   FHome = std::make_unique<TScopedEnv>("HOME", Home());
+  // Where the program keeps its own settings: never the user's real folder.
+  FConfigHome = std::make_unique<TScopedEnv>("XDG_CONFIG_HOME", ConfigHome());
   FRuntime = std::make_unique<TScopedEnv>("XDG_RUNTIME_DIR", Runtime());
   FTmp = std::make_unique<TScopedEnv>("TMPDIR", FDir.Path());
   // The shipped language files beside the test programs; no configuration: English.
@@ -29,6 +31,7 @@ TWindowDialogs TDialogRecorder::Dialogs() {
   TWindowDialogs d;
   d.MessageBox = [this](QWidget*, const TMessageBoxRequest& ARequest) {
     Messages.push_back(ARequest);
+    if (ARequest.Buttons == TMsgButtons::ReplaceSkipCancel) return Choice;
     if (ARequest.Buttons == TMsgButtons::YesNo) return Answer == TMsgResult::Yes ? TMsgResult::Yes : TMsgResult::No;
     return TMsgResult::Ok;
   };

@@ -16,8 +16,8 @@
 
 class TFmVyrToMp4;
 
-// APPDATA, HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary folder, and the
-// language engine with the shipped English texts.
+// APPDATA, HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary
+// folder, and the language engine with the shipped English texts.
 class TUiTestEnv {
  public:
   TUiTestEnv();
@@ -26,18 +26,21 @@ class TUiTestEnv {
   std::string AppData() const { return FDir.File("appdata"); }
   std::string Home() const { return FDir.File("home"); }
   std::string Runtime() const { return FDir.File("run"); }
+  std::string ConfigHome() const { return FDir.File("config"); }
   std::string SettingsFile() const { return AppData() + "/Vyr Player/SysParams.ini"; }
   void WriteSettings(const std::string& AText) const;
 
  private:
   TTempDir FDir;
-  std::unique_ptr<TScopedEnv> FAppData, FHome, FRuntime, FTmp;
+  std::unique_ptr<TScopedEnv> FAppData, FHome, FConfigHome, FRuntime, FTmp;
 };
 
 // Records every message box and answers it.
 struct TDialogRecorder {
   std::vector<TMessageBoxRequest> Messages;
   TMsgResult Answer = TMsgResult::Yes;
+  // The answer to a Replace / Skip existing / Cancel question.
+  TMsgResult Choice = TMsgResult::Replace;
   QStringList FilesToOpen;
   QString FolderToPick;
   QString LastFolderTitle;

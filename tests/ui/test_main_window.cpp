@@ -90,7 +90,7 @@ class TestMainWindow : public QObject {
     QCOMPARE(W().font().pointSize(), 8);
     QVERIFY(W().windowIcon().availableSizes().contains(QSize(128, 128)));
     QVERIFY(W().txtSavePath->isReadOnly());
-    QCOMPARE(W().btnSelOutDir->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(W().btnSelOutDir->focusPolicy(), Qt::StrongFocus);  // the keyboard reaches it
     QCOMPARE(W().btnSelOutDir->iconSize(), QSize(20, 20));
     QVERIFY(W().lblOpenOutDir->font().underline());
     QCOMPARE(W().lblOpenOutDir->cursor().shape(), Qt::PointingHandCursor);
@@ -155,13 +155,26 @@ class TestMainWindow : public QObject {
   void duplicatesLeaveOneRow() {
     ::mkdir(FEnv->Dir().File("other").c_str(), 0700);
     const QString a = Rec("cam.vyr");
-    W().DropFiles({a, a});                              // the same file twice
-    W().DropFiles({Rec("other/cam.vyr")});              // same name, other folder
-    W().DropFiles({Rec("CAM.vyr")});                    // differs in case only
+    W().DropFiles({a, a});  // the same file twice: no message, it is listed
+    QVERIFY(FDialogs->Messages.empty());
+    W().DropFiles({Rec("other/cam.vyr")});  // same name, other folder
+    W().DropFiles({Rec("CAM.vyr")});        // differs in case only
     QCOMPARE(FileNames(), QStringList({"cam.vyr"}));
+    // Each of those was told why it was not added, with its name.
+    QCOMPARE(FDialogs->Messages.size(), size_t(2));
+    QVERIFY(FDialogs->Messages[0].Text.startsWith(TFmVyrToMp4::Lang("sSameNameNotAdded")));
+    QVERIFY(FDialogs->Messages[0].Text.contains(QString::fromStdString(FEnv->Dir().File("other/cam.vyr"))));
+    QVERIFY(FDialogs->Messages[1].Text.contains(QStringLiteral("CAM.vyr")));
+    QCOMPARE(FDialogs->Messages[1].Title, W().windowTitle());
     // Only A to Z are taken without case: other letters are different names.
+    FDialogs->Messages.clear();
     W().DropFiles({Rec("Ärger.vyr"), Rec("ärger.vyr")});
     QCOMPARE(FileNames(), QStringList({"cam.vyr", "Ärger.vyr", "ärger.vyr"}));
+    QVERIFY(FDialogs->Messages.empty());
+    // Names whose outputs are the same ("abcvyr" and "abdvyr" both give "ab") clash too.
+    W().DropFiles({Rec("abcvyr"), Rec("abdvyr")});
+    QCOMPARE(FileNames(), QStringList({"cam.vyr", "Ärger.vyr", "ärger.vyr", "abcvyr"}));
+    QCOMPARE(FDialogs->Messages.size(), size_t(1));
   }
 
   void namesAreKeptWholeInUnicode() {
@@ -262,9 +275,9 @@ class TestMainWindow : public QObject {
   void failedRowShowsTheFailureText() {
     W().DropFiles({Rec("f.vyr")});
     W().show();  // applies the language texts
-    W().cdsConvert->SetFailedText(QStringLiteral("FAILED"));
+    W().cdsConvert->SetMarkTexts(QStringLiteral("FAILED"), QStringLiteral("STOPPED"), QStringLiteral("SKIPPED"));
     W().cdsConvert->SetProgress(1, 100);
-    W().cdsConvert->SetFailed(1, true);
+    W().cdsConvert->SetMark(1, TRowMark::Failed, QStringLiteral("why"));
     W().dbgVyrSourceFile->clearSelection();
     QImage img = W().dbgVyrSourceFile->viewport()->grab().toImage();
     const QRect cell = W().dbgVyrSourceFile->visualRect(W().cdsConvert->index(0, 1));
@@ -381,7 +394,7 @@ class TestMainWindow : public QObject {
     QCOMPARE(FDialogs->Messages[0].Text, TFmVyrToMp4::Lang("sConfirmCancelAll"));
     QCOMPARE(FDialogs->Messages[0].Buttons, TMsgButtons::YesNo);
     QCOMPARE(FDialogs->Messages[0].Icon, TMsgIcon::Question);
-    QVERIFY(FDialogs->Messages[0].Title.isEmpty());
+    QCOMPARE(FDialogs->Messages[0].Title, W().windowTitle());
     QVERIFY(W().IsWorking());
     QVERIFY(FTasks->Running.load());  // the conversion goes on
 

@@ -238,7 +238,6 @@ class TestQueue : public QObject {
 
   void failedFilesAreMarkedAndCounted() {
     AddRows(3);
-    W().cdsConvert->SetFailedText(QStringLiteral("failed"));
     FTasks->AutoFinish = false;
     W().btnConvertClick();
     W().tmrUpdateTaskTimer();
@@ -251,15 +250,19 @@ class TestQueue : public QObject {
     // Status and progress as for any ended file; only the mark and the message differ.
     QCOMPARE(Statuses(), std::vector<int>({eCSOver, eCSOver, eCSOver}));
     QCOMPARE(Progresses(), std::vector<int>({100, 100, 100}));
-    QVERIFY(Row(1).ConvertFailed);
-    QVERIFY(!Row(2).ConvertFailed && !Row(3).ConvertFailed);
+    QCOMPARE(Row(1).ConvertMark, TRowMark::Failed);
+    QCOMPARE(Row(2).ConvertMark, TRowMark::None);
+    QCOMPARE(Row(3).ConvertMark, TRowMark::None);
     QCOMPARE(W().FailedCount(), 1);
     QCOMPARE(FDialogs->Messages.size(), size_t(1));
+    // The end message names the failed file.
     QVERIFY(FDialogs->Messages[0].Text.startsWith(TFmVyrToMp4::Lang("sConvertOver")));
-    QVERIFY(FDialogs->Messages[0].Text.endsWith(QStringLiteral(": 1")));
+    QVERIFY(FDialogs->Messages[0].Text.contains(TFmVyrToMp4::Lang("sConvertFailedFiles") + "\nrec1.vyr"));
+    QVERIFY(!FDialogs->Messages[0].Text.contains(QStringLiteral("rec2.vyr")));
+    QCOMPARE(FDialogs->Messages[0].Icon, TMsgIcon::Warning);
     // A new run clears the marks.
     W().btnConvertClick();
-    QVERIFY(!Row(1).ConvertFailed);
+    QCOMPARE(Row(1).ConvertMark, TRowMark::None);
     RunTicksUntilIdle(W());
   }
 
