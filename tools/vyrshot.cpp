@@ -1,64 +1,49 @@
-// vyrshot: takes the picture of the desktop program's window for the README. It runs the
-// program's main window with its real conversion task, lists the given recordings, starts
-// converting them and saves the window once the first file is done and the second is
-// about half converted.
-//   vyrshot OUT.png FILE.vyr...
-// The settings come from the environment as for the program (scripts/screenshot.sh
-// prepares them).
-#include <QApplication>
-#include <QElapsedTimer>
+// vyrshot: saves what the X display shows, cut to the windows on it, as a PNG file: the
+// README's screenshots of the desktop program, taken by scripts/screenshot.sh in Xvfb under
+// a window manager while xdotool drives the program.
+//   vyrshot OUT.png
+// The picture is the whole screen cut to the smallest rectangle (with a margin of 8
+// pixels) that holds every pixel differing from the screen's top-left pixel, the colour of
+// the empty desktop: the window with its frame, and any box, menu or tooltip it shows.
+#include <QGuiApplication>
+#include <QImage>
 #include <QPixmap>
-#include <QTimer>
+#include <QScreen>
+#include <algorithm>
 #include <cstdio>
-#include <memory>
-
-#include "support/uMultiLanguage.h"
-#include "ui/UFileListModel.h"
-#include "ui/UFmVyrToMp4.h"
-#include "ui/UProgramModules.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fputs("usage: vyrshot OUT.png FILE.vyr...\n", stderr);
+  if (argc != 2) {
+    std::fputs("usage: vyrshot OUT.png\n", stderr);
     return 2;
   }
-  CreateMultiLanguage();
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("VyrTranscode"));
-
-  TProgramModules modules;
-  TFmVyrToMp4* window = &modules.Window();
-  window->show();
-
-  QStringList files;
-  for (int i = 2; i < argc; ++i) files << QString::fromLocal8Bit(argv[i]);
-  window->DropFiles(files);
-  window->btnConvertClick();
-
-  const QString out = QString::fromLocal8Bit(argv[1]);
-  int result = 1;
-  QElapsedTimer clock;
-  clock.start();
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    const TFileListRow* first = window->cdsConvert->Row(1);
-    const TFileListRow* second = window->cdsConvert->Row(2);
-    const bool ready = first && second && first->ConvertStatus == eCSOver && second->ConvertStatus == eCSing &&
-                       second->ConvertProgress >= 35 && second->ConvertProgress <= 65;
-    if (ready || clock.elapsed() > 60000 || !window->IsWorking()) {
-      poll.stop();
-      if (ready) {
-        window->repaint();
-        result = window->grab().save(out) ? 0 : 1;
-        if (result != 0) std::fprintf(stderr, "vyrshot: cannot write %s\n", argv[1]);
-      } else {
-        std::fputs("vyrshot: the conversion never reached the moment to take\n", stderr);
-      }
-      window->ShutdownTasks();
-      app.quit();
+  QGuiApplication app(argc, argv);
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) {
+    std::fputs("vyrshot: no screen\n", stderr);
+    return 1;
+  }
+  const QImage shot = screen->grabWindow(0).toImage();
+  if (shot.isNull()) {
+    std::fputs("vyrshot: the screen could not be read\n", stderr);
+    return 1;
+  }
+  const QRgb desktop = shot.pixel(0, 0);
+  int left = shot.width(), top = shot.height(), right = -1, bottom = -1;
+  for (int y = 0; y < shot.height(); ++y) {
+    for (int x = 0; x < shot.width(); ++x) {
+      if (shot.pixel(x, y) == desktop) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
     }
-  });
-  poll.start(10);
-  app.exec();
-  return result;  // the modules are released in their order on the way out
+  }
+  QRect area = right < 0 ? shot.rect() : QRect(QPoint(left, top), QPoint(right, bottom)).adjusted(-8, -8, 8, 8);
+  area = area.intersected(shot.rect());
+  if (!shot.copy(area).save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    std::fprintf(stderr, "vyrshot: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
 }
