@@ -49,6 +49,8 @@ TFmVyrToMp4* FmVyrToMp4 = nullptr;
 namespace {
 
 constexpr int TIMER_INTERVAL_MS = 200;
+// The largest style sheet the window reads.
+constexpr qint64 StyleSheetLimit = 1024 * 1024;
 
 std::string ToStd(const QString& AText) { return AText.toStdString(); }
 
@@ -317,9 +319,14 @@ void TFmVyrToMp4::ActivateFromSecondStart() {
 }
 
 void TFmVyrToMp4::LoadStyle() {
-  QFile file(QString::fromStdString(GetInstallDir()) + QStringLiteral("Styles/Sky.qss"));
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return;  // the default look
-  const QString sheet = QString::fromUtf8(file.readAll());
+  // Beside the program, or in the installed data folder. Only a regular file is read, and
+  // at most StyleSheetLimit bytes of it; anything else keeps the default look.
+  const QString name = QString::fromStdString(GetDataDir("Styles")) + QStringLiteral("Styles/Sky.qss");
+  const QFileInfo info(name);
+  if (!info.isFile() || info.size() > StyleSheetLimit) return;
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return;
+  const QString sheet = QString::fromUtf8(file.read(StyleSheetLimit));
   if (sheet.trimmed().isEmpty()) return;
   if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) app->setStyleSheet(sheet);
 }
