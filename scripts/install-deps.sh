@@ -26,6 +26,11 @@ PACKAGES=(
   bc time
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
+  # the Debian package (scripts/package.sh) and its checks: lintian, the validators of the
+  # desktop entry, AppStream metadata and file type, the icon's PNGs, manual pages, bash
+  # completion, and the installed program's run (scripts/test-package.sh, tests/packaging/)
+  dpkg-dev lintian desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
+  librsvg2-bin man-db bash-completion strace qt6-qpa-plugins
 )
 
 missing=()
