@@ -4,7 +4,8 @@
 # the file type and its default program, the manual pages, the bash completion, the
 # installed vyrconvert converting recordings (ffprobe and ffmpeg judge the MP4s), and the
 # installed desktop program started offscreen with a file, a second start handing it
-# another, both rows seen in its debug log. The package is always removed again.
+# another, both rows seen in its debug log and the language file and style sheet read from
+# /usr/share/vyrtranscode/. The package is always removed again.
 #
 #   scripts/test-package.sh [BUILD_DIR]     (as root, or with sudo; BUILD_DIR default build)
 set -uo pipefail
@@ -48,9 +49,10 @@ echo "test-package: $deb"
 tmp=$(mktemp -d)
 chmod 755 "$tmp"
 installed=0
-desktop_pid=""
+desktop_pid="" tracer_pid=""
 cleanup() {
-  if [ -n "$desktop_pid" ]; then kill "$desktop_pid" 2>/dev/null; wait "$desktop_pid" 2>/dev/null; fi
+  if [ -n "$desktop_pid" ]; then kill "$desktop_pid" 2>/dev/null; fi
+  if [ -n "$tracer_pid" ]; then wait "$tracer_pid" 2>/dev/null; fi
   if [ $installed -eq 1 ]; then $SUDO dpkg -r vyrtranscode >/dev/null; fi
   rm -rf "$tmp"
 }
@@ -158,20 +160,15 @@ wait_for() {
 log_count() { grep -c -x -F "$1" "$tmp/desktop.log"; }
 log_has() { [ "$(log_count "$1")" -ge 1 ]; }
 
-# Whether the program takes files and --version: a program without them would open its
-# window instead of answering.
-files_taken=0
-if [ "$(timeout 20 /usr/bin/VyrTranscode --version 2>/dev/null)" = "VyrTranscode $version" ]; then
-  files_taken=1
-  ok "VyrTranscode --version"
-else
-  echo "SKIP: the installed VyrTranscode does not answer --version; files given on its command line are not checked" >&2
-fi
+[ "$(timeout 20 /usr/bin/VyrTranscode --version 2>/dev/null)" = "VyrTranscode $version" ] &&
+  ok "VyrTranscode --version" || fail "VyrTranscode --version"
 
-first=("$tmp/rec/first.vyr") second=("$tmp/rec/second.vyr")
-if [ $files_taken -eq 0 ]; then first=() second=(); fi
-/usr/bin/VyrTranscode "${first[@]}" >/dev/null 2>"$tmp/desktop.log" &
-desktop_pid=$!
+# The first instance with a file, under strace to see which data files it reads.
+strace -f -qq -e trace=openat -o "$tmp/strace-first.log" \
+  /usr/bin/VyrTranscode "$tmp/rec/first.vyr" >/dev/null 2>"$tmp/desktop.log" &
+tracer_pid=$!
+wait_for 30 test -s "$tmp/strace-first.log"
+desktop_pid=$(awk 'NR == 1 { print $1 }' "$tmp/strace-first.log")
 if wait_for 30 test -S "$tmp/run/VyrTranscode/TFmVyrToMp4"; then
   ok "the desktop program runs offscreen"
 else
@@ -179,38 +176,45 @@ else
   fail "the desktop program did not come up"
 fi
 
-# A second start, by the lower-case name, under strace: it hands its file over and ends;
-# it reads the installed language file on its way.
-strace -f -qq -e trace=openat -o "$tmp/strace.log" timeout 30 /usr/bin/vyrtranscode "${second[@]}" >"$tmp/second.log" 2>&1
+# A second start, by the lower-case name, under strace too: it hands its file over and
+# ends.
+strace -f -qq -e trace=openat -o "$tmp/strace-second.log" \
+  timeout 30 /usr/bin/vyrtranscode "$tmp/rec/second.vyr" >"$tmp/second.log" 2>&1
 second_rc=$?
 [ $second_rc -eq 0 ] && ok "a second start ends with status 0" || { cat "$tmp/second.log" >&2; fail "a second start ended with status $second_rc"; }
-grep -q '"/usr/share/vyrtranscode/Language/English.ini", O_RDONLY[^)]*) = [0-9]' "$tmp/strace.log" &&
-  ok "the installed program reads /usr/share/vyrtranscode/Language/English.ini" ||
-  fail "the installed program did not open /usr/share/vyrtranscode/Language/English.ini: $(grep -F Language "$tmp/strace.log")"
 
-if [ $files_taken -eq 1 ]; then
-  for f in "$tmp/rec/first.vyr" "$tmp/rec/second.vyr"; do
-    if wait_for 30 log_has "Add file to list: $f"; then
-      ok "a row for $(basename "$f")"
-    else
-      fail "no row for $(basename "$f") in the debug log"
-    fi
-  done
-  sleep 1  # a late duplicate would show now
-  for f in "$tmp/rec/first.vyr" "$tmp/rec/second.vyr"; do
-    n=$(log_count "Add file to list: $f")
-    [ "$n" = 1 ] || fail "$(basename "$f") was added $n times"
-  done
-  n=$(grep -c '^Add file to list: ' "$tmp/desktop.log")
-  [ "$n" = 2 ] && ok "one log line per added file" || fail "$n files were added, not 2"
-fi
+for f in "$tmp/rec/first.vyr" "$tmp/rec/second.vyr"; do
+  if wait_for 30 log_has "Add file to list: $f"; then
+    ok "a row for $(basename "$f")"
+  else
+    fail "no row for $(basename "$f") in the debug log"
+  fi
+done
+sleep 1  # a late duplicate would show now
+for f in "$tmp/rec/first.vyr" "$tmp/rec/second.vyr"; do
+  n=$(log_count "Add file to list: $f")
+  [ "$n" = 1 ] || fail "$(basename "$f") was added $n times"
+done
+n=$(grep -c '^Add file to list: ' "$tmp/desktop.log")
+[ "$n" = 2 ] && ok "one log line per added file" || fail "$n files were added, not 2"
+
+# The data files come from the installed share folder.
+opened() { grep -q "\"$2\", O_RDONLY[^)]*) = [0-9]" "$1"; }
+for check in "strace-first.log /usr/share/vyrtranscode/Language/English.ini" \
+  "strace-first.log /usr/share/vyrtranscode/Styles/Sky.qss" \
+  "strace-second.log /usr/share/vyrtranscode/Language/English.ini"; do
+  set -- $check
+  opened "$tmp/$1" "$2" && ok "${1%%.log}: reads $2" ||
+    fail "${1%%.log}: did not read $2: $(grep -E 'Language|Styles' "$tmp/$1")"
+done
+
 if ! kill -0 "$desktop_pid" 2>/dev/null; then
   cat "$tmp/desktop.log" >&2
   fail "the desktop program ended by itself"
 fi
 kill "$desktop_pid" 2>/dev/null
-wait "$desktop_pid" 2>/dev/null
-desktop_pid=""
+wait "$tracer_pid" 2>/dev/null
+desktop_pid="" tracer_pid=""
 
 # ---- removal ---------------------------------------------------------------------------------
 if $SUDO dpkg -r vyrtranscode >"$tmp/remove.log" 2>&1; then
