@@ -3,7 +3,8 @@
 # AppStream metadata (appstreamcli, offline, any finding but pedantic hints fails), the
 # file type (update-mime-database on a temporary tree, then xdg-mime on samples) and the
 # manual pages (man --warnings: any warning fails). Also that the versions the package
-# states agree with the project's, and that the entry, metadata and icon name each other.
+# states agree with the project's, that the entry, metadata and icon name each other, and
+# that every option of the desktop program's --help has its entry in its manual page.
 #
 #   check_desktop_files.sh SOURCE_DIR BUILD_DIR VERSION SAMPLE.vyr
 set -uo pipefail
@@ -83,6 +84,18 @@ for page in "${pages[@]}"; do
   check "man --warnings $(basename "$page")" env MANWIDTH=80 man --warnings -E UTF-8 -l "$page"
   [ -s "$tmp/out" ] || fail "man printed nothing for $(basename "$page")"
 done
+
+# Every option the desktop program's --help names has its entry in its manual page.
+if [ -x "$build/bin/VyrTranscode" ]; then
+  help=$("$build/bin/VyrTranscode" --help 2>&1) || fail "VyrTranscode --help failed"
+  manual=$(MANWIDTH=80 man -E UTF-8 -l "$build/packaging/man/VyrTranscode.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p')
+  mapfile -t options < <(grep -oE '(^|[[ ])(-[a-zA-Z]|--[a-z][a-z-]*)' <<<"$help" | tr -d '[ ' | LC_ALL=C sort -u)
+  [ "${#options[@]}" -ge 3 ] || fail "found only ${#options[@]} options in VyrTranscode --help: ${options[*]}"
+  for o in "${options[@]}"; do
+    grep -qE "^ {7}(-[a-zA-Z], )?$o( |,|$)" <<<"$manual" || fail "VyrTranscode.1 has no entry for $o"
+  done
+  echo "ok: VyrTranscode.1 has every option of --help: ${options[*]}"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
