@@ -21,14 +21,16 @@ TQorraPictureEncoder::~TQorraPictureEncoder() {
   QorraDestroy(FHandle);
 }
 
-bool TQorraPictureEncoder::Open(int32_t AWidth, int32_t AHeight, int32_t AFps, uint8_t ACsp) {
+bool TQorraPictureEncoder::Open(int32_t AWidth, int32_t AHeight, int32_t AFps, uint8_t ACsp, size_t AOutputRoom) {
   Close();
-  if (FHandle == 0 || AWidth <= 0 || AHeight <= 0) return false;
+  FLastOpenResult = QORRA_ERR_NOT_OPEN;
+  if (FHandle == 0) return false;
   // A picture never needs more than its raw size plus the headers; twice the luma size
   // plus a margin leaves room to spare.
-  const int64_t lRoom = static_cast<int64_t>(AWidth) * AHeight * 2 + 65536;
-  if (lRoom > std::numeric_limits<int32_t>::max()) return false;
-  if (QorraOpen(FHandle, AWidth, AHeight, AFps, ACsp) != 0) return false;
+  const int64_t lRoom = AOutputRoom > 0 ? static_cast<int64_t>(AOutputRoom)
+                                        : static_cast<int64_t>(AWidth) * AHeight * 2 + 65536;
+  FLastOpenResult = QorraOpen(FHandle, AWidth, AHeight, AFps, ACsp);
+  if (FLastOpenResult != 0 || lRoom > std::numeric_limits<int32_t>::max()) return false;
   FOpen = true;
   FWidth = AWidth;
   FHeight = AHeight;
@@ -57,10 +59,8 @@ int32_t TQorraPictureEncoder::Encode(const uint8_t* APicture, size_t ASize,
 }
 
 int32_t TQorraPictureEncoder::Drain(std::vector<uint8_t>& AOut) {
-  if (!FOpen) return Finish(QORRA_ERR_NOT_OPEN, AOut);
-  return Finish(QorraEncode(FHandle, nullptr, 0, FBuffer.data(),
-                            static_cast<int32_t>(FBuffer.size())),
-                AOut);
+  // The library's own answer, also before the first open (no output room yet: -1).
+  return Finish(QorraEncode(FHandle, nullptr, 0, FBuffer.data(), static_cast<int32_t>(FBuffer.size())), AOut);
 }
 
 int32_t TQorraPictureEncoder::Finish(int32_t AResult, std::vector<uint8_t>& AOut) {

@@ -38,8 +38,12 @@ class TQorraPictureEncoder {
 
   // False when the library could not make a handle.
   bool Valid() const { return FHandle != 0; }
-  // Opens (or reopens) for pictures of AWidth x AHeight; false when refused.
-  bool Open(int32_t AWidth, int32_t AHeight, int32_t AFps, uint8_t ACsp = X264_CSP_I420);
+  // Opens (or reopens) for pictures of AWidth x AHeight; false when refused (LastOpenResult
+  // then tells QorraOpen's code). AOutputRoom: bytes of room for one encoded picture; 0 gives
+  // room enough for any picture of the size.
+  bool Open(int32_t AWidth, int32_t AHeight, int32_t AFps, uint8_t ACsp = X264_CSP_I420, size_t AOutputRoom = 0);
+  int32_t LastOpenResult() const { return FLastOpenResult; }
+  TQorraHandle Handle() const { return FHandle; }
   void Close();
   bool IsOpen() const { return FOpen; }
   int32_t Width() const { return FWidth; }
@@ -53,7 +57,8 @@ class TQorraPictureEncoder {
   int32_t Encode(const std::vector<uint8_t>& APicture, std::vector<uint8_t>& AOut) {
     return Encode(APicture.data(), APicture.size(), AOut);
   }
-  // Takes out a picture still held by the encoder, as Encode.
+  // Takes out a picture still held by the encoder, as Encode (QorraEncode's answer, also
+  // when the encoder is not open).
   int32_t Drain(std::vector<uint8_t>& AOut);
 
  private:
@@ -61,6 +66,7 @@ class TQorraPictureEncoder {
 
   TQorraHandle FHandle;
   bool FOpen = false;
+  int32_t FLastOpenResult = 0;
   int32_t FWidth = 0;
   int32_t FHeight = 0;
   std::vector<uint8_t> FBuffer;

@@ -1,37 +1,29 @@
 #include "conversion/UVideoToX264.h"
 
-#include <cstring>
 
 #include "conversion/UVidrexLIB.h"
 #include "support/uFunctionsLib.h"
 
 TVideoToX264::TVideoToX264() {
-  FEncHandle = QorraInit();
   FCurInputEncType = 255;
   FFps = 30;
   FVidrexHandle = OMVEX_PLAY_SDK_Init();
   // The encoder handle is an address: it is logged whole.
   PrintDebugString(FormatStr("VideoToX264: Init Handle: %lld, %d",
-                             static_cast<long long>(FEncHandle), FVidrexHandle));
+                             static_cast<long long>(FEncoder.Handle()), FVidrexHandle));
   FYuvBuffer.resize(YUV_BUFFER_SIZE);
 }
 
 TVideoToX264::~TVideoToX264() {
-  if (FEncHandle != 0) {
-    QorraClose(FEncHandle);
-    QorraDestroy(FEncHandle);
-  }
   if (FVidrexHandle != 0) OMVEX_PLAY_SDK_Destory(FVidrexHandle);
 }
 
 void TVideoToX264::ResetX264Encoder(int32_t AWidth, int32_t AHeight) {
-  if (FEncHandle == 0) return;
-  QorraClose(FEncHandle);
-  const int32_t lResult = QorraOpen(FEncHandle, AWidth, AHeight, FFps, X264_CSP_YV12);
-  PrintDebugString(
-      FormatStr("VideoToX264: open encoder[%d, %d], result: %d", AWidth, AHeight, lResult));
+  if (!FEncoder.Valid()) return;
   // One byte per pixel is the room for one encoded picture.
-  FX264Buffer.resize(static_cast<size_t>(AWidth) * static_cast<size_t>(AHeight));
+  FEncoder.Open(AWidth, AHeight, FFps, X264_CSP_YV12, static_cast<size_t>(AWidth) * static_cast<size_t>(AHeight));
+  PrintDebugString(FormatStr("VideoToX264: open encoder[%d, %d], result: %d", AWidth, AHeight,
+                             FEncoder.LastOpenResult()));
 }
 
 int32_t TVideoToX264::DecodeFrameToYUV(const uint8_t* FrameBuffer, int32_t ASize,
@@ -62,22 +54,19 @@ int32_t TVideoToX264::DecodeFrameToYUV(const uint8_t* FrameBuffer, int32_t ASize
 
 bool TVideoToX264::TranscodeToX264(const uint8_t* FrameBuffer, int32_t ASize,
                                    uint8_t AInputEncType, std::vector<uint8_t>& AOutFrame) {
-  if (FEncHandle == 0) return false;
+  if (!FEncoder.Valid()) return false;
   int32_t lRet;
   if (FrameBuffer == nullptr || ASize == 0) {
-    lRet = QorraEncode(FEncHandle, nullptr, 0, FX264Buffer.data(),
-                       static_cast<int32_t>(FX264Buffer.size()));
+    lRet = FEncoder.Drain(FEncoded);
   } else {
     bool lChanged = false;
     const int32_t n = DecodeFrameToYUV(FrameBuffer, ASize, AInputEncType, lChanged);
     if (n <= 0) return false;
     if (lChanged) ResetX264Encoder(FCurWidth, FCurHeight);
-    lRet = QorraEncode(FEncHandle, FYuvBuffer.data(), n, FX264Buffer.data(),
-                       static_cast<int32_t>(FX264Buffer.size()));
+    lRet = FEncoder.Encode(FYuvBuffer.data(), static_cast<size_t>(n), FEncoded);
   }
   if (lRet > 0) {
-    AOutFrame.resize(static_cast<size_t>(lRet));
-    std::memcpy(AOutFrame.data(), FX264Buffer.data(), static_cast<size_t>(lRet));
+    AOutFrame.swap(FEncoded);
     return true;
   }
   PrintDebugString(FormatStr("VideoToX264: Encode No Out, ret=%d", lRet));

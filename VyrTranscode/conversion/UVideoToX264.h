@@ -40,8 +40,8 @@ class TVideoToX264 {
                            bool& ASizeChanged);
 
   std::vector<uint8_t> FYuvBuffer;
-  std::vector<uint8_t> FX264Buffer;
-  TQorraHandle FEncHandle = 0;
+  TQorraPictureEncoder FEncoder;
+  std::vector<uint8_t> FEncoded;
   int32_t FVidrexHandle = 0;
   uint8_t FCurInputEncType = 255;
   int32_t FCurWidth = 0;
