@@ -132,6 +132,21 @@ void BM_AacEncodeHour(benchmark::State& AState) {
 }
 BENCHMARK(BM_AacEncodeHour)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 
+// Starting the encoder as each file does, first frame and end included: what a batch of
+// many short recordings pays per file on top of its audio.
+void BM_AacStart(benchmark::State& AState) {
+  const std::vector<uint8_t> block(BlockSamples * 2, 0);
+  for (auto _ : AState) {
+    TAACMaker maker;
+    TAACFrameList list;
+    maker.StartAACEncode();
+    maker.EncodeAudio(block.data(), static_cast<int32_t>(block.size()), AUDIO_TYPE_PCM, list);
+    maker.FlushAudio(list);
+    benchmark::DoNotOptimize(list.Count());
+  }
+}
+BENCHMARK(BM_AacStart)->Unit(benchmark::kMicrosecond);
+
 // FFmpeg's own encoder on the same hour of PCM, same bit rate, output discarded.
 void BM_FfmpegAacHour(benchmark::State& AState) {
   char path[] = "/tmp/vyrbench-XXXXXX";

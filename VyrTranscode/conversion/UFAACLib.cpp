@@ -88,6 +88,8 @@ struct TFaacEncoder {
   unsigned int NumChannels = 0;
   TFaacEncConfiguration Config;   // the record handed out to the caller
   TFaacEncConfiguration Applied;  // what the encoder runs with
+  // Opened once, with the configuration in force when it is first needed: by
+  // faacEncSetConfiguration, or else by the first faacEncEncode or faacEncGetDelay.
   TCodecContextPtr Codec;
   TFramePtr Frame;
   TPacketPtr Packet;
@@ -105,15 +107,15 @@ faacEncHandle faacEncOpen(unsigned long ASampleRate, unsigned int ANumChannels,
   auto enc = std::make_unique<TFaacEncoder>();
   enc->SampleRate = ASampleRate;
   enc->NumChannels = ANumChannels;
-  enc->Codec = OpenCodec(ASampleRate, ANumChannels, enc->Config);
-  if (!enc->Codec) return nullptr;
+  QuietCodecLog();
+  if (!avcodec_find_encoder_by_name("aac")) return nullptr;
   enc->Frame.reset(av_frame_alloc());
   enc->Packet.reset(av_packet_alloc());
   if (!enc->Frame || !enc->Packet) return nullptr;
   enc->Frame->nb_samples = AacFrameLength;
   enc->Frame->format = AV_SAMPLE_FMT_FLTP;
   enc->Frame->sample_rate = static_cast<int>(ASampleRate);
-  if (av_channel_layout_copy(&enc->Frame->ch_layout, &enc->Codec->ch_layout) < 0) return nullptr;
+  av_channel_layout_default(&enc->Frame->ch_layout, static_cast<int>(ANumChannels));
   if (av_frame_get_buffer(enc->Frame.get(), 0) < 0) return nullptr;
 
   // AudioSpecificConfig: object type (5 bits), frequency index (4), channel
@@ -128,6 +130,17 @@ faacEncHandle faacEncOpen(unsigned long ASampleRate, unsigned int ANumChannels,
   return enc.release();
 }
 
+namespace {
+
+// The open codec, opening it with the applied configuration on first use; null when it
+// cannot be opened.
+AVCodecContext* OpenedCodec(faacEncHandle AHandle) {
+  if (!AHandle->Codec) AHandle->Codec = OpenCodec(AHandle->SampleRate, AHandle->NumChannels, AHandle->Applied);
+  return AHandle->Codec.get();
+}
+
+}  // namespace
+
 TFaacEncConfiguration* faacEncGetCurrentConfiguration(faacEncHandle AHandle) {
   return AHandle ? &AHandle->Config : nullptr;
 }
@@ -138,6 +151,8 @@ int faacEncSetConfiguration(faacEncHandle AHandle, const TFaacEncConfiguration* 
   // and passes it back; a refused change leaves that record showing what is in force.
   TFaacEncConfiguration next = *AConfig;
   next.version = FAAC_CFG_VERSION;
+  // A configuration is fixed once the codec runs; before that, a new one replaces the
+  // codec opened for an earlier one.
   TCodecContextPtr codec;
   if (!AHandle->Started && ConfigurationSupported(next, AHandle->SampleRate))
     codec = OpenCodec(AHandle->SampleRate, AHandle->NumChannels, next);
@@ -154,7 +169,8 @@ int faacEncSetConfiguration(faacEncHandle AHandle, const TFaacEncConfiguration* 
 int faacEncEncode(faacEncHandle AHandle, const int16_t* AInputBuffer, unsigned int ASamplesInput,
                   uint8_t* AOutputBuffer, unsigned int ABufferSize) {
   if (!AHandle || !AOutputBuffer) return -1;
-  AVCodecContext* ctx = AHandle->Codec.get();
+  AVCodecContext* ctx = OpenedCodec(AHandle);
+  if (!ctx) return -1;
   const unsigned int channels = AHandle->NumChannels;
 
   if (ASamplesInput == 0) {
@@ -212,7 +228,8 @@ int faacEncGetDecoderSpecificInfo(faacEncHandle AHandle, unsigned char** ABuffer
 
 int faacEncGetDelay(faacEncHandle AHandle) {
   if (!AHandle) return 0;
-  return AHandle->Codec->initial_padding;
+  AVCodecContext* ctx = OpenedCodec(AHandle);
+  return ctx ? ctx->initial_padding : 0;
 }
 
 int faacEncClose(faacEncHandle AHandle) {
