@@ -21,6 +21,7 @@
 #include "cli/UProgressDisplay.h"
 #include "cli/UTerminalText.h"
 #include "conversion/UEncoderBudget.h"
+#include "conversion/UFrameRate.h"
 #include "conversion/UMp4ConversionState.h"
 #include "conversion/UOutputNames.h"
 #include "conversion/URawExport.h"
@@ -63,7 +64,7 @@ double RecordingSeconds(const std::string& AFileName) {
   if (!stream) return 0;
   TVyrRecordProbe probe;
   probe.GetVideoInfo(stream.get());
-  return static_cast<double>(probe.FFrameCount) / (probe.FFrameRate ? probe.FFrameRate : 25);
+  return static_cast<double>(probe.FFrameCount) / NominalFrameRate(probe.FFrameRate);
 }
 
 // Makes the folder APath and every missing folder above it; true when it is a folder then.

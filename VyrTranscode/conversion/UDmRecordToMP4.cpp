@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "conversion/UFrameRate.h"
 #include "conversion/UMp4Maker.h"
 #include "conversion/URecordBlocks.h"
 #include "conversion/USegmentCuts.h"
@@ -225,13 +226,13 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
                                             lVideoHead.byFrameType);
             } else if (ATranscoders > 1 && !lVideoToX264) {
               if (!lSegments)
-                lSegments.reset(new TSegmentTranscoder(SharedEncoderBudget(), ATranscoders, AFrameRate, AAbort));
+                lSegments.reset(new TSegmentTranscoder(SharedEncoderBudget(), ATranscoders, NominalFrameRate(AFrameRate), AAbort));
               addToSegment(lVideoHead);
               lSegments->WriteFinished(writeSegment);
             } else {
               if (!lVideoToX264) {
                 lVideoToX264.reset(new TVideoToX264());
-                lVideoToX264->SetFPS(AFrameRate);
+                lVideoToX264->SetFPS(NominalFrameRate(AFrameRate));
               }
               if (lVideoToX264->TranscodeToX264(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
                                                 lVideoHead.byVideoType, lX264Buff) &&

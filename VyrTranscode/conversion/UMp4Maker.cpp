@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "conversion/UFrameRate.h"
 #include "protocol/UOmCamProtocol.h"
 #include "support/uFunctionsLib.h"
 
@@ -197,7 +198,7 @@ uint32_t TMP4Maker::AddVideoTrackID(const TEncNaluUnit& ANalu) {
       FMp4Hndl == MP4_INVALID_FILE_HANDLE) {
     return MP4_INVALID_TRACK_ID;
   }
-  if (FFrameRate <= 0) FFrameRate = 25;
+  FFrameRate = NominalFrameRate(FFrameRate);
   FVideoSampleDuration = std::max<MP4Duration>(1, TIME_SCALE / static_cast<uint32_t>(FFrameRate));
   // The picture size as the stream codes it; the probe's size when the SPS is unreadable.
   int32_t width = FFrameWidth;
