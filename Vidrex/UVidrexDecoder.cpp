@@ -32,17 +32,6 @@ AVCodecID CodecIdOf(uint8_t ACodec) {
 
 }  // namespace
 
-void TVidrexDecoder::TContextFree::operator()(AVCodecContext* AContext) const {
-  avcodec_free_context(&AContext);
-}
-void TVidrexDecoder::TFrameFree::operator()(AVFrame* AFrame) const { av_frame_free(&AFrame); }
-void TVidrexDecoder::TPacketFree::operator()(AVPacket* APacket) const {
-  av_packet_free(&APacket);
-}
-void TVidrexDecoder::TBufferFree::operator()(AVBufferRef* ABuffer) const {
-  av_buffer_unref(&ABuffer);
-}
-
 TVidrexDecoder::TVidrexDecoder() : FFrame(av_frame_alloc()), FPacket(av_packet_alloc()) {}
 
 TVidrexDecoder::~TVidrexDecoder() { Stop(); }
@@ -53,7 +42,7 @@ int32_t TVidrexDecoder::Start(uint8_t ACodec) {
   if (lId == AV_CODEC_ID_NONE) return VIDREX_ERR_CODEC;
   const AVCodec* lCodec = avcodec_find_decoder(lId);
   if (!lCodec) return VIDREX_ERR_CODEC;
-  std::unique_ptr<AVCodecContext, TContextFree> lContext(avcodec_alloc_context3(lCodec));
+  TAvCodecContextPtr lContext(avcodec_alloc_context3(lCodec));
   if (!lContext) return VIDREX_ERR_MEMORY;
   // A recorder's stream has no frame reordering: with low delay and a single thread each
   // frame's picture comes out of the call that decodes it.

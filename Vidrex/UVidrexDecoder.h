@@ -5,12 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "ULibavOwners.h"
 #include "UYv12Picture.h"
-
-struct AVCodecContext;
-struct AVPacket;
-struct AVFrame;
-struct AVBufferRef;
 
 class TVidrexDecoder {
  public:
@@ -35,23 +31,11 @@ class TVidrexDecoder {
   bool CopyInput(const uint8_t* AFrame, int32_t AFrameSize);
   bool SendInput();
 
-  struct TContextFree {
-    void operator()(AVCodecContext* AContext) const;
-  };
-  struct TFrameFree {
-    void operator()(AVFrame* AFrame) const;
-  };
-  struct TPacketFree {
-    void operator()(AVPacket* APacket) const;
-  };
-  struct TBufferFree {
-    void operator()(AVBufferRef* ABuffer) const;
-  };
-  std::unique_ptr<AVCodecContext, TContextFree> FContext;
-  std::unique_ptr<AVFrame, TFrameFree> FFrame;
-  std::unique_ptr<AVPacket, TPacketFree> FPacket;
+  TAvCodecContextPtr FContext;
+  TAvFramePtr FFrame;
+  TAvPacketPtr FPacket;
   // The current frame's bytes followed by the zero padding the decoders require; reused
   // from frame to frame while no decoder still holds it.
-  std::unique_ptr<AVBufferRef, TBufferFree> FInput;
+  TAvBufferPtr FInput;
   TYv12Picture FPicture;
 };

@@ -12,6 +12,7 @@ extern "C" {
 
 #include "conversion/UQorraLib.h"
 #include "conversion/URecordProbe.h"
+#include "ULibavOwners.h"
 
 void DrawTestPicture(int AWidth, int AHeight, uint32_t AIndex, std::vector<uint8_t>& AI420) {
   const int cw = AWidth / 2, ch = AHeight / 2;
@@ -81,16 +82,6 @@ void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitud
 }
 
 namespace {
-
-struct TCodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 // One libavcodec encoder (Motion JPEG, MPEG-4 part 2, H.265) producing one packet per picture.
 class TAvPayloadEncoder {
@@ -199,9 +190,9 @@ class TAvPayloadEncoder {
   }
 
  private:
-  std::unique_ptr<AVCodecContext, TCodecContextDeleter> FContext;
-  std::unique_ptr<AVFrame, TFrameDeleter> FFrame;
-  std::unique_ptr<AVPacket, TPacketDeleter> FPacket;
+  TAvCodecContextPtr FContext;
+  TAvFramePtr FFrame;
+  TAvPacketPtr FPacket;
   std::vector<uint8_t> FPicture;
   int FWidth = 0, FHeight = 0;
   uint32_t FKeyInterval = 1;

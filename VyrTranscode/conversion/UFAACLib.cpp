@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "ULibavOwners.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -19,19 +21,6 @@ namespace {
 constexpr int AacFrameLength = 1024;
 // The encoder never writes a frame larger than this per channel (its packet ceiling).
 constexpr unsigned long AacMaxFrameBytesPerChannel = 8192;
-
-struct TCodecContextFree {
-  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 
 // Sampling frequency index of ISO/IEC 14496-3, or -1 for a rate outside the table.
 int SampleRateIndex(unsigned long ASampleRate) {
@@ -53,12 +42,12 @@ void QuietCodecLog() {
 }
 
 // Opens libavcodec's AAC encoder with the given configuration; null when it cannot.
-TCodecContextPtr OpenCodec(unsigned long ASampleRate, unsigned int ANumChannels,
+TAvCodecContextPtr OpenCodec(unsigned long ASampleRate, unsigned int ANumChannels,
                            const TFaacEncConfiguration& AConfig) {
   QuietCodecLog();
   const AVCodec* codec = avcodec_find_encoder_by_name("aac");
   if (!codec) return nullptr;
-  TCodecContextPtr ctx(avcodec_alloc_context3(codec));
+  TAvCodecContextPtr ctx(avcodec_alloc_context3(codec));
   if (!ctx) return nullptr;
   ctx->sample_rate = static_cast<int>(ASampleRate);
   ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -90,9 +79,9 @@ struct TFaacEncoder {
   TFaacEncConfiguration Applied;  // what the encoder runs with
   // Opened once, with the configuration in force when it is first needed: by
   // faacEncSetConfiguration, or else by the first faacEncEncode or faacEncGetDelay.
-  TCodecContextPtr Codec;
-  TFramePtr Frame;
-  TPacketPtr Packet;
+  TAvCodecContextPtr Codec;
+  TAvFramePtr Frame;
+  TAvPacketPtr Packet;
   int64_t NextPts = 0;
   bool Started = false;   // a frame went in: the configuration is fixed
   bool Draining = false;  // the end of the input was signalled
@@ -153,7 +142,7 @@ int faacEncSetConfiguration(faacEncHandle AHandle, const TFaacEncConfiguration* 
   next.version = FAAC_CFG_VERSION;
   // A configuration is fixed once the codec runs; before that, a new one replaces the
   // codec opened for an earlier one.
-  TCodecContextPtr codec;
+  TAvCodecContextPtr codec;
   if (!AHandle->Started && ConfigurationSupported(next, AHandle->SampleRate))
     codec = OpenCodec(AHandle->SampleRate, AHandle->NumChannels, next);
   if (!codec) {
