@@ -7,8 +7,10 @@
 // unit that ends too early or holds values out of range as unreadable.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // What a sequence parameter set tells about the pictures.
 struct TH264SpsInfo {
@@ -49,6 +51,11 @@ bool ReadH264PpsId(const uint8_t* AData, size_t ASize, uint32_t& APpsId);
 // True when the slice (type 1 or 5) has first_mb_in_slice = 0, that is, it starts a
 // picture. A slice too short to tell gives false.
 bool IsH264FirstSliceOfPicture(const uint8_t* AData, size_t ASize);
+
+// True when a stored parameter set holds exactly the ASize bytes at AData.
+inline bool SameBytes(const std::vector<uint8_t>& AStored, const uint8_t* AData, size_t ASize) {
+  return AStored.size() == ASize && std::equal(AStored.begin(), AStored.end(), AData);
+}
 
 // Profiles whose decoder configuration record carries the chroma format and bit depths.
 bool IsH264HighProfile(uint8_t AProfileIdc);

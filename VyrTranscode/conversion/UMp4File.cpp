@@ -5,13 +5,11 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "conversion/UH264Syntax.h"
+
 namespace {
 // Seconds from 1904-01-01 (the MP4 epoch) to 1970-01-01.
 constexpr uint64_t Mp4EpochOffset = 2082844800;
-
-bool SameBytes(const std::vector<uint8_t>& AStored, const uint8_t* AData, size_t ASize) {
-  return AStored.size() == ASize && std::equal(AStored.begin(), AStored.end(), AData);
-}
 
 bool AddParameterSet(std::vector<std::vector<uint8_t>>& ASets, const uint8_t* AData, uint16_t ASize) {
   if (AData == nullptr || ASize == 0) return false;

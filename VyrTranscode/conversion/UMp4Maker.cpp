@@ -29,10 +29,6 @@ int32_t FindStartCode(const uint8_t* AData, int32_t AFrom, int32_t ASize) {
   return -1;
 }
 
-bool SameBytes(const std::vector<uint8_t>& AStored, const uint8_t* AData, size_t ASize) {
-  return AStored.size() == ASize && std::equal(AStored.begin(), AStored.end(), AData);
-}
-
 uint16_t ClampTo16(int32_t AValue) {
   return static_cast<uint16_t>(std::min<int32_t>(std::max<int32_t>(AValue, 0), UINT16_MAX));
 }
