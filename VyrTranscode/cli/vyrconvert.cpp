@@ -146,28 +146,9 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
                    static_cast<long long>(AOutcome.BytesWritten));
       break;
     }
-    case TConversionStatus::NothingWritten:
-      if (AMp4)
-        std::fprintf(stderr, "vyrconvert: %s: holds nothing to convert (no file written)\n", file.c_str());
-      else
-        std::fprintf(stderr, "vyrconvert: %s: holds no video (%s is empty)\n", file.c_str(), out.c_str());
-      break;
-    case TConversionStatus::OpenFailed:
-      std::fprintf(stderr, "vyrconvert: %s: cannot open the recording%s\n", file.c_str(), Shown(why).c_str());
-      break;
-    case TConversionStatus::OutputFailed:
-      std::fprintf(stderr, "vyrconvert: %s: cannot create the output file %s%s\n", file.c_str(), out.c_str(),
-                   Shown(why).c_str());
-      break;
-    case TConversionStatus::WriteFailed:
-      std::fprintf(stderr, "vyrconvert: %s: writing %s failed (disk full or I/O error)%s\n", file.c_str(),
-                   out.c_str(), Shown(why).c_str());
-      break;
-    case TConversionStatus::OutOfMemory:
-    case TConversionStatus::Failed:
-    case TConversionStatus::NotRun:
-      std::fprintf(stderr, "vyrconvert: %s: %s%s\n", file.c_str(), DescribeConversionStatus(AOutcome.Status),
-                   Shown(why).c_str());
+    default:
+      std::fprintf(stderr, "vyrconvert: %s: %s%s\n", file.c_str(),
+                   DescribeConversionStatus(AOutcome.Status, !AMp4, out).c_str(), Shown(why).c_str());
       break;
   }
   if (ok && !AOutcome.Warning.empty())
@@ -210,8 +191,7 @@ std::string JsonSummary(const TJob& AJob, bool AMp4) {
     reason = "stopped";
   } else {
     status = "failed";
-    reason = DescribeConversionStatus(o.Status);
-    if (o.Status == TConversionStatus::NothingWritten && !AMp4) reason = "the recording holds no video";
+    reason = DescribeConversionStatus(o.Status, !AMp4);
     if (!o.Message.empty()) reason += ": " + o.Message;
   }
   const std::string output =

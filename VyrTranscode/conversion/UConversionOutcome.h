@@ -46,16 +46,25 @@ struct TConversionOutcome {
 // The warning of a recording that held fewer bytes than its size when it was opened.
 constexpr const char* RecordEndedEarlyWarning = "the recording ended early";
 
-// A short English description of a status, for messages ("cannot open the recording").
-inline const char* DescribeConversionStatus(TConversionStatus AStatus) {
+// A short English description of a status, for messages that name the recording first
+// ("cam1.vyr: cannot open the recording"). A raw video export that found no video says so
+// (ARawVideo). Given the output's name as it is to be shown (AOutput), the description
+// names the output where the status concerns it.
+inline std::string DescribeConversionStatus(TConversionStatus AStatus, bool ARawVideo = false,
+                                            const std::string& AOutput = std::string()) {
+  const bool named = !AOutput.empty();
   switch (AStatus) {
     case TConversionStatus::NotRun: return "not converted";
     case TConversionStatus::Converted: return "converted";
     case TConversionStatus::Stopped: return "stopped";
     case TConversionStatus::OpenFailed: return "cannot open the recording";
-    case TConversionStatus::OutputFailed: return "cannot create the output file";
-    case TConversionStatus::WriteFailed: return "writing the output failed";
-    case TConversionStatus::NothingWritten: return "the recording holds nothing to convert";
+    case TConversionStatus::OutputFailed:
+      return named ? "cannot create the output file " + AOutput : "cannot create the output file";
+    case TConversionStatus::WriteFailed:
+      return named ? "writing " + AOutput + " failed (disk full or I/O error)" : "writing the output failed";
+    case TConversionStatus::NothingWritten:
+      if (ARawVideo) return named ? "holds no video (" + AOutput + " is empty)" : "holds no video";
+      return named ? "holds nothing to convert (no file written)" : "holds nothing to convert";
     case TConversionStatus::OutOfMemory: return "not enough memory to convert the recording";
     case TConversionStatus::Failed: return "the conversion failed";
   }
