@@ -1,11 +1,14 @@
 #include "UiTestSupport.h"
 
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
 
 #include "support/uFunctionsLib.h"
 #include "support/uMultiLanguage.h"
+#include "ui/UFileListModel.h"
 #include "ui/UFmVyrToMp4.h"
 
 TUiTestEnv::TUiTestEnv() {
@@ -118,4 +121,45 @@ void RunTicksUntilIdle(TFmVyrToMp4& AWindow, int AMaxTicks) {
     AWindow.tmrUpdateTaskTimer();
     if (AWindow.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+void TWindowTest::SetUp() {
+  FEnv = std::make_unique<TUiTestEnv>();
+  FTasks = std::make_unique<TScriptedTasks>();
+  FDialogs = std::make_unique<TDialogRecorder>();
+  FOut = FEnv->Dir().File("out") + "/";
+}
+
+void TWindowTest::MakeWindow(TConversionBackend ABackend, bool AKeepOutputFolder) {
+  FWindow = std::make_unique<TFmVyrToMp4>(std::move(ABackend));
+  FWindow->SetDialogs(FDialogs->Dialogs());
+  if (!AKeepOutputFolder) FWindow->txtSavePath->setText(QString::fromStdString(FOut));
+}
+
+void TWindowTest::TearDown() {
+  FWindow.reset();
+  FDialogs.reset();
+  FTasks.reset();
+  FEnv.reset();
+}
+
+const TFileListRow& TWindowTest::Row(int ARecNo) { return *W().cdsConvert->Row(ARecNo); }
+
+std::string TWindowTest::Rec(const std::string& AName) {
+  const std::string path = FEnv->Dir().File(AName);
+  WriteFileBytes(path, "x");
+  return path;
+}
+
+void TWindowTest::AddRows(int ACount, const std::string& APrefix) {
+  QStringList names;
+  for (int i = 1; i <= ACount; ++i) names << QString::fromStdString(Rec(APrefix + std::to_string(i) + ".vyr"));
+  W().DropFiles(names);
+}
+
+void TWindowTest::SelectRows(std::initializer_list<int> ARows) {
+  auto* sm = W().dbgVyrSourceFile->selectionModel();
+  sm->clearSelection();
+  for (int r : ARows)
+    sm->select(W().cdsConvert->index(r - 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

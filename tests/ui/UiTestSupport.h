@@ -3,7 +3,9 @@
 // drives.
 #pragma once
 
+#include <QObject>
 #include <QStringList>
+#include <initializer_list>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include "ui/UWindowDialogs.h"
 
 class TFmVyrToMp4;
+struct TFileListRow;
 
 // APPDATA, HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary
 // folder, and the language engine with the shipped English texts.
@@ -74,6 +77,36 @@ class TScriptedTasks {
            const std::atomic<bool>* AStop, TConversionOutcome* AOutcome);
   mutable std::mutex FLock;
   std::vector<TCall> FCalls;
+};
+
+// The fixture of the window tests: a private environment, dialogs that answer, scripted
+// conversion tasks and the window. A test class derives from it and calls SetUp and
+// TearDown from its init and cleanup slots.
+class TWindowTest : public QObject {
+ protected:
+  // A fresh environment, dialogs and tasks; FOut is the folder "out/" in it (not made).
+  void SetUp();
+  // The window on ABackend (the scripted tasks when not given), answering through the
+  // recorded dialogs; its output folder is FOut unless AKeepOutputFolder.
+  void MakeWindow(TConversionBackend ABackend, bool AKeepOutputFolder = false);
+  void MakeWindow() { MakeWindow(FTasks->Backend()); }
+  // Ends the window first, then the dialogs, the tasks and the environment.
+  void TearDown();
+
+  TFmVyrToMp4& W() { return *FWindow; }
+  const TFileListRow& Row(int ARecNo);
+  // A file AName in the environment's folder, holding one byte: enough for the list.
+  std::string Rec(const std::string& AName);
+  // Drops ACount such files, named APrefix1.vyr, APrefix2.vyr, ..., on the window.
+  void AddRows(int ACount, const std::string& APrefix = "rec");
+  // Selects these rows (counted from 1) and no others.
+  void SelectRows(std::initializer_list<int> ARows);
+
+  std::unique_ptr<TUiTestEnv> FEnv;
+  std::unique_ptr<TScriptedTasks> FTasks;
+  std::unique_ptr<TDialogRecorder> FDialogs;
+  std::unique_ptr<TFmVyrToMp4> FWindow;
+  std::string FOut;
 };
 
 // Calls the queue's tick until the run ends (at most AMaxTicks), giving a started task a

@@ -50,21 +50,10 @@ char SendRaw(const std::string& ABytes) {
 
 }  // namespace
 
-class TestFilesGiven : public QObject {
+class TestFilesGiven : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-
-  TFmVyrToMp4& W() { return *FWindow; }
-  std::string Rec(const std::string& AName) {
-    const std::string path = FEnv->Dir().File(AName);
-    WriteFileBytes(path, "x");
-    return path;
-  }
   QStringList Paths() {
     QStringList l;
     for (int i = 1; i <= W().cdsConvert->RecordCount(); ++i)
@@ -82,18 +71,11 @@ class TestFilesGiven : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
-    FWindow->txtSavePath->setText(QString::fromStdString(FEnv->Dir().File("out") + "/"));
+    SetUp();
+    MakeWindow();
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void handedOverFilesAreListedAndTheWindowComesForward() {

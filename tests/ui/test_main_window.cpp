@@ -23,21 +23,11 @@
 #include "ui/UFmVyrToMp4.h"
 #include "ui/UProgressDelegate.h"
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-
-  TFmVyrToMp4& W() { return *FWindow; }
-  QString Rec(const std::string& AName) {
-    const std::string path = FEnv->Dir().File(AName);
-    WriteFileBytes(path, "x");
-    return QString::fromStdString(path);
-  }
+  QString Rec(const std::string& AName) { return QString::fromStdString(TWindowTest::Rec(AName)); }
   QStringList FileNames() {
     QStringList l;
     for (int i = 1; i <= W().cdsConvert->RecordCount(); ++i) l << W().cdsConvert->Row(i)->FileName;
@@ -46,17 +36,11 @@ class TestMainWindow : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
+    SetUp();
+    MakeWindow(FTasks->Backend(), true);
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void layoutMatchesTheDesign_data() {

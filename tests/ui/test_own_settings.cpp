@@ -14,14 +14,11 @@
 #include "ui/UFmVyrToMp4.h"
 #include "ui/UProgramSettings.h"
 
-class TestOwnSettings : public QObject {
+class TestOwnSettings : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-
+  // A window of its own, for a test that starts the program more than once.
   std::unique_ptr<TFmVyrToMp4> NewWindow() {
     auto w = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
     w->SetDialogs(FDialogs->Dialogs());
@@ -32,15 +29,11 @@ class TestOwnSettings : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
+    SetUp();
   }
   void cleanup() {
     DmReadSysParamIni = nullptr;
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void withoutSysParamsTheFolderAndFormatAreRemembered() {

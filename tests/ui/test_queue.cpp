@@ -14,27 +14,10 @@
 #include "ui/UFileListModel.h"
 #include "ui/UFmVyrToMp4.h"
 
-class TestQueue : public QObject {
+class TestQueue : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-  std::string FOut;
-
-  TFmVyrToMp4& W() { return *FWindow; }
-  const TFileListRow& Row(int ARecNo) { return *W().cdsConvert->Row(ARecNo); }
-  void AddRows(int ACount) {
-    QStringList names;
-    for (int i = 1; i <= ACount; ++i) {
-      const std::string p = FEnv->Dir().File("rec" + std::to_string(i) + ".vyr");
-      WriteFileBytes(p, "x");
-      names << QString::fromStdString(p);
-    }
-    W().DropFiles(names);
-  }
   std::vector<int> Statuses() {
     std::vector<int> s;
     for (int i = 1; i <= W().cdsConvert->RecordCount(); ++i) s.push_back(Row(i).ConvertStatus);
@@ -45,27 +28,14 @@ class TestQueue : public QObject {
     for (int i = 1; i <= W().cdsConvert->RecordCount(); ++i) s.push_back(Row(i).ConvertProgress);
     return s;
   }
-  void SelectRows(std::initializer_list<int> ARows) {
-    auto* sm = W().dbgVyrSourceFile->selectionModel();
-    sm->clearSelection();
-    for (int r : ARows) sm->select(W().cdsConvert->index(r - 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  }
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
-    FOut = FEnv->Dir().File("out") + "/";
-    FWindow->txtSavePath->setText(QString::fromStdString(FOut));
+    SetUp();
+    MakeWindow();
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void emptyListShowsAMessage() {

@@ -39,23 +39,12 @@ std::string MakeRecording(const TTempDir& ADir, const std::string& AName, uint32
 
 }  // namespace
 
-class TestQueueConversions : public QObject {
+class TestQueueConversions : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TDialogRecorder> FDialogs;
   std::unique_ptr<TDmRecordToMP4> FTask;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-  std::string FOut;
 
-  TFmVyrToMp4& W() { return *FWindow; }
-  const TFileListRow& Row(int ARecNo) { return *W().cdsConvert->Row(ARecNo); }
-  void MakeWindow(TConversionBackend ABackend) {
-    FWindow = std::make_unique<TFmVyrToMp4>(std::move(ABackend));
-    FWindow->SetDialogs(FDialogs->Dialogs());
-    FWindow->txtSavePath->setText(QString::fromStdString(FOut));
-  }
   // The window with the program's backend and its conversion task.
   void MakeCoreWindow() {
     FTask = std::make_unique<TDmRecordToMP4>();
@@ -73,17 +62,14 @@ class TestQueueConversions : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FOut = FEnv->Dir().File("out") + "/";
+    SetUp();
     QVERIFY(QDir().mkpath(QString::fromStdString(FOut)));
   }
   void cleanup() {
     FWindow.reset();
     DmRecordToMP4 = nullptr;
     FTask.reset();
-    FDialogs.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void threeRowsToMp4() {

@@ -58,34 +58,20 @@ QString L(const char* AKey) { return TFmVyrToMp4::Lang(AKey); }
 
 }  // namespace
 
-class TestRunOutcomes : public QObject {
+class TestRunOutcomes : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
   std::unique_ptr<TDmRecordToMP4> FTask;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-  std::string FOut;
 
-  TFmVyrToMp4& W() { return *FWindow; }
-  const TFileListRow& Row(int ARecNo) { return *W().cdsConvert->Row(ARecNo); }
   void MakeWindow(TConversionBackend ABackend) {
-    FWindow = std::make_unique<TFmVyrToMp4>(std::move(ABackend));
-    FWindow->SetDialogs(FDialogs->Dialogs());
-    FWindow->txtSavePath->setText(Q(FOut));
+    TWindowTest::MakeWindow(std::move(ABackend));
     FWindow->UpdateLanguage();
   }
   void MakeCoreWindow() {
     FTask = std::make_unique<TDmRecordToMP4>();
     DmRecordToMP4 = FTask.get();
     MakeWindow(CoreConversionBackend());
-  }
-  std::string Rec(const std::string& AName) {
-    const std::string path = FEnv->Dir().File(AName);
-    WriteFileBytes(path, "x");
-    return path;
   }
   void Drop(const std::vector<std::string>& APaths) {
     QStringList l;
@@ -101,19 +87,14 @@ class TestRunOutcomes : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FOut = FEnv->Dir().File("out") + "/";
+    SetUp();
     QVERIFY(QDir().mkpath(Q(FOut)));
   }
   void cleanup() {
     FWindow.reset();
     DmRecordToMP4 = nullptr;
     FTask.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   // ---- the question about existing outputs ------------------------------------------

@@ -14,31 +14,11 @@
 #include "ui/UFileListModel.h"
 #include "ui/UFmVyrToMp4.h"
 
-class TestWindowKeyboard : public QObject {
+class TestWindowKeyboard : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-
-  TFmVyrToMp4& W() { return *FWindow; }
-  void AddRows(int ACount) {
-    QStringList names;
-    for (int i = 1; i <= ACount; ++i) {
-      const std::string p = FEnv->Dir().File("k" + std::to_string(i) + ".vyr");
-      WriteFileBytes(p, "x");
-      names << QString::fromStdString(p);
-    }
-    W().DropFiles(names);
-  }
-  void SelectRows(std::initializer_list<int> ARows) {
-    auto* sm = W().dbgVyrSourceFile->selectionModel();
-    sm->clearSelection();
-    for (int r : ARows)
-      sm->select(W().cdsConvert->index(r - 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  }
+  void AddRows(int ACount) { TWindowTest::AddRows(ACount, "k"); }
   void Focus(QWidget* AWidget) {
     // A menu that was open may have taken the window's activation with it.
     W().activateWindow();
@@ -50,21 +30,16 @@ class TestWindowKeyboard : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
+    SetUp();
+    MakeWindow(FTasks->Backend(), true);
     FWindow->show();
     FWindow->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(FWindow.get()));
-    FWindow->txtSavePath->setText(QString::fromStdString(FEnv->Dir().File("out") + "/"));
+    // Showing the window fills in the remembered output folder.
+    FWindow->txtSavePath->setText(QString::fromStdString(FOut));
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void tabWalksTheControlsInLayoutOrder() {

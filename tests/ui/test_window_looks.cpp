@@ -36,25 +36,11 @@ bool HasCjk(const QString& AText) {
 
 }  // namespace
 
-class TestWindowLooks : public QObject {
+class TestWindowLooks : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-
-  TFmVyrToMp4& W() { return *FWindow; }
-  void AddRows(int ACount) {
-    QStringList names;
-    for (int i = 1; i <= ACount; ++i) {
-      const std::string p = FEnv->Dir().File("l" + std::to_string(i) + ".vyr");
-      WriteFileBytes(p, "x");
-      names << QString::fromStdString(p);
-    }
-    W().DropFiles(names);
-  }
+  void AddRows(int ACount) { TWindowTest::AddRows(ACount, "l"); }
   // Counts the pixels of the progress cell of a row that pass ATest.
   int CellPixels(int ARow, const std::function<bool(const QColor&)>& ATest) {
     const QImage img = W().dbgVyrSourceFile->viewport()->grab().toImage();
@@ -71,19 +57,12 @@ class TestWindowLooks : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
-    FWindow->txtSavePath->setText(QString::fromStdString(FEnv->Dir().File("out") + "/"));
+    SetUp();
+    MakeWindow();
     FWindow->show();
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
     qApp->setStyleSheet(QString());
   }
 

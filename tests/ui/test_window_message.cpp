@@ -57,16 +57,10 @@ bool AnyDialogShown() {
 
 }  // namespace
 
-class TestWindowMessage : public QObject {
+class TestWindowMessage : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TUiTestEnv> FEnv;
-  std::unique_ptr<TScriptedTasks> FTasks;
-  std::unique_ptr<TDialogRecorder> FDialogs;
-  std::unique_ptr<TFmVyrToMp4> FWindow;
-
-  TFmVyrToMp4& W() { return *FWindow; }
   void StartBlockingRun() {
     const std::string p = FEnv->Dir().File("a.vyr");
     WriteFileBytes(p, "x");
@@ -83,19 +77,13 @@ class TestWindowMessage : public QObject {
 
  private slots:
   void init() {
-    FEnv = std::make_unique<TUiTestEnv>();
-    FTasks = std::make_unique<TScriptedTasks>();
-    FDialogs = std::make_unique<TDialogRecorder>();
-    FWindow = std::make_unique<TFmVyrToMp4>(FTasks->Backend());
-    FWindow->SetDialogs(FDialogs->Dialogs());
+    SetUp();
+    MakeWindow();
     FWindow->txtSavePath->setText(QString::fromStdString(FEnv->Dir().Path() + "/"));
     QVERIFY(FWindow->StartMessageServers());
   }
   void cleanup() {
-    FWindow.reset();
-    FDialogs.reset();
-    FTasks.reset();
-    FEnv.reset();
+    TearDown();
   }
 
   void messageEncoding() {
