@@ -1,9 +1,11 @@
 // Splits an H.264 Annex B byte stream into its NAL units, to tell parameter sets, key
-// pictures and other slices apart.
+// pictures and other slices apart; and the same units as strings, for tests that cut
+// streams apart and join them again.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // H.264 NAL unit types that matter here.
@@ -27,3 +29,10 @@ inline std::vector<TNalUnit> SplitAnnexB(const std::vector<uint8_t>& AData) {
 }
 // Just the types, in order.
 std::vector<uint8_t> NalTypes(const std::vector<uint8_t>& AData);
+
+// The NAL units of an Annex B stream, start codes and the zero bytes before a start code
+// removed; units that hold nothing are left out.
+std::vector<std::string> SplitAnnexB(const std::string& AStream);
+// Joins NAL units with 4-byte start codes.
+std::string JoinAnnexB(const std::vector<std::string>& AUnits);
+inline int NalType(const std::string& AUnit) { return AUnit.empty() ? -1 : (AUnit[0] & 0x1F); }

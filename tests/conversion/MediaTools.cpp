@@ -77,26 +77,6 @@ std::vector<std::string> EncodeTestAacFrames(const std::string& ADir, double ASe
   return frames;
 }
 
-std::vector<std::string> SplitAnnexB(const std::string& AStream) {
-  std::vector<std::string> units;
-  size_t pos = AStream.find(std::string("\0\0\1", 3));
-  while (pos != std::string::npos) {
-    size_t start = pos + 3;
-    size_t next = AStream.find(std::string("\0\0\1", 3), start);
-    size_t end = next == std::string::npos ? AStream.size() : next;
-    while (end > start && AStream[end - 1] == '\0' && next != std::string::npos) --end;
-    if (end > start) units.push_back(AStream.substr(start, end - start));
-    pos = next;
-  }
-  return units;
-}
-
-std::string JoinAnnexB(const std::vector<std::string>& AUnits) {
-  std::string s;
-  for (const std::string& u : AUnits) s += std::string("\0\0\0\1", 4) + u;
-  return s;
-}
-
 TDecodeResult DecodeVideoHashes(const std::string& AFileName) {
   TDecodeResult result;
   TProcessResult r = RunTool("ffmpeg", {"-nostdin", "-v", "warning", "-i", AFileName, "-map", "0:v:0",

@@ -30,12 +30,6 @@ std::string EncodeTestH264(const std::string& ADir, const std::string& AName, co
 // AAC-LC frames of a tone at 8000 Hz mono, ADTS headers removed.
 std::vector<std::string> EncodeTestAacFrames(const std::string& ADir, double ASeconds);
 
-// The NAL units of an Annex B stream, start codes removed.
-std::vector<std::string> SplitAnnexB(const std::string& AStream);
-// Joins NAL units with 4-byte start codes.
-std::string JoinAnnexB(const std::vector<std::string>& AUnits);
-inline int NalType(const std::string& AUnit) { return AUnit.empty() ? -1 : (AUnit[0] & 0x1F); }
-
 struct TDecodeResult {
   bool Ok = false;                  // ffmpeg ran and reported nothing at level warning or above
   std::string Errors;               // what it reported

@@ -4,6 +4,7 @@
 #include "H264TestUnits.h"
 #include "MediaTools.h"
 #include "TestSupport.h"
+#include "UAnnexBUnits.h"
 #include "conversion/UH264Syntax.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "MediaTools.h"
 #include "Mp4BoxTree.h"
 #include "TestSupport.h"
+#include "UAnnexBUnits.h"
 #include "conversion/UMp4Maker.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "H264TestUnits.h"
 #include "MediaTools.h"
 #include "TestSupport.h"
+#include "UAnnexBUnits.h"
 #include "UVyrSampleGen.h"
 #include "conversion/UMp4Maker.h"
 

@@ -10,6 +10,7 @@
 #include "AudioJudge.h"
 #include "MediaTools.h"
 #include "TestSupport.h"
+#include "UAnnexBUnits.h"
 #include "UVyrSampleGen.h"
 #include "conversion/UMp4Maker.h"
 
