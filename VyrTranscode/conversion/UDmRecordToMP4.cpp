@@ -115,6 +115,14 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
         return src.Seek(ABlock.PayloadOffset, TSeekOrigin::Begin) == ABlock.PayloadOffset &&
                src.Read(lPayload.data(), length) == length;
       };
+      // The share of the recording that is in the file (or read, where nothing waits to be
+      // written), so that a stop keeps what the progress showed.
+      auto showProgress = [&](int64_t APosition) {
+        if (!AProgress || reader.Size() <= 0) return;
+        const int64_t pos = std::min(std::max<int64_t>(APosition, 0), reader.Size());
+        AProgress->store(static_cast<int32_t>(pos * 100 / reader.Size()), std::memory_order_relaxed);
+      };
+      int64_t lSegmentsUnwritten = 0;  // handed to the transcoders and not yet written
       // Writes a transcoded segment: its pictures with their times, then its audio.
       auto writeSegment = [&](TSegment& ASegment) {
         for (const TTimedBytes& e : ASegment.Encoded) {
@@ -125,9 +133,14 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           lMp4Maker->SetAudioBlockTime(a.TimeMs, a.TimeValid);
           lMp4Maker->PushAudioFrame(a.Bytes.data(), static_cast<int32_t>(a.Bytes.size()), a.Type);
         }
+        --lSegmentsUnwritten;
+        showProgress(ASegment.SourceEnd);
       };
       auto submit = [&](std::unique_ptr<TSegment>& ASegment) {
-        if (ASegment) lSegments->Submit(std::move(ASegment), writeSegment);
+        if (ASegment) {
+          ++lSegmentsUnwritten;
+          lSegments->Submit(std::move(ASegment), writeSegment);
+        }
         ASegment.reset();
       };
       // Everything still read or under way goes into the file, in order.
@@ -186,15 +199,16 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           picture.TimeMs = t;
           picture.TimeValid = valid;
           lCurrent->Pictures.push_back(std::move(picture));
+          lCurrent->SourceEnd = reader.Position();
           return;
         }
         lCurrent->Pictures.push_back({std::vector<uint8_t>(data, data + size), t, valid, 0});
+        lCurrent->SourceEnd = reader.Position();
       };
 
+      // While segments are read or transcoded, the progress follows the written ones.
       auto publishProgress = [&] {
-        if (!AProgress || reader.Size() <= 0) return;
-        const int64_t pos = std::min(reader.Position(), reader.Size());
-        AProgress->store(static_cast<int32_t>(pos * 100 / reader.Size()), std::memory_order_relaxed);
+        if (!lCurrent && !lBeforeCra && lSegmentsUnwritten == 0) showProgress(reader.Position());
       };
 
       // A writer without a file has nothing to write to: the walk is skipped.
@@ -250,7 +264,7 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
             lCurrent->Audio.push_back({std::vector<uint8_t>(lPayload.data(), lPayload.data() + lAudioHead.dwFrameLength),
                                        StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
                                        lAudioHead.nMiliTimeStamp < 1000, lAudioHead.byAudioType});
-            publishProgress();
+            lCurrent->SourceEnd = reader.Position();
             continue;
           }
           lMp4Maker->SetAudioBlockTime(StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),

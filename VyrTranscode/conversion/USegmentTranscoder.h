@@ -36,6 +36,8 @@ struct TSegment {
   // Filled by the transcoder: the H.264 pictures, each with the time of its input picture.
   std::vector<TTimedBytes> Encoded;
   bool Complete = false;  // every picture went through (false after a stop)
+  // How far the recording had been read when the segment's last block was added.
+  int64_t SourceEnd = 0;
   // Where the segment is, under the transcoder's lock.
   bool Taken = false;
   bool Finished = false;
