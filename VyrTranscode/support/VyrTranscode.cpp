@@ -136,6 +136,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("VyrTranscode"));
   QApplication::setApplicationVersion(QString::fromStdString(ProgramVersionText()).section(QLatin1Char(' '), 1));
   QApplication::setQuitOnLastWindowClosed(true);
+  // The desktop entry the window belongs to: its name and icon in task bars and docks.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.vyrtranscode.VyrTranscode"));
 
   TProgramModules modules;
   TFmVyrToMp4* window = &modules.Window();
