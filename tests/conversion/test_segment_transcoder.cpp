@@ -5,9 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
+#include "TestSupport.h"
 #include "UVideoPayloadEncoders.h"
+#include "UVyrRecordBuilder.h"
 #include "UVyrSampleGen.h"
+#include "conversion/UDmRecordToMP4.h"
+#include "conversion/UEncoderBudget.h"
+#include "conversion/URecordProbe.h"
 #include "conversion/USegmentCuts.h"
 #include "conversion/USegmentTranscoder.h"
 
@@ -113,6 +120,61 @@ TEST(SegmentTranscoder, NoMoreThanTheBudgetAtOnce) {
     transcoder.Finish([&](TSegment& S) { count += static_cast<int>(S.Encoded.size()); });
   }
   EXPECT_EQ(count, 18);
+}
+
+// The progress of a conversion in segments is what is in the file: while no encoder is free
+// the reading goes on, but the bar stays at 0; once it moves, a stop keeps pictures.
+TEST(SegmentTranscoder, ProgressIsWhatTheFileHolds) {
+  TTempDir dir;
+  TRecordingSpec spec;
+  spec.VideoType = OmVideoType_MJPEG;
+  spec.VideoMode = OmResolution_QCIF;
+  spec.Frames = 1500;
+  std::string error;
+  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
+  ASSERT_TRUE(source) << error;
+  TVyrRecordBuilder builder;
+  ASSERT_TRUE(GenerateRecording(spec, source, builder));
+  ASSERT_TRUE(builder.SaveToFile(dir.File("cam.vyr")));
+
+  // Converts on a thread of its own until AStopWhen says so; the outcome and the progress
+  // seen at the stop.
+  auto convert = [&](const std::string& AOut, const std::function<bool(int)>& AStopWhen, int& AProgressAtStop) {
+    std::unique_ptr<TStream> stream = TVyrRecordProbe::OpenVYRRecord(dir.File("cam.vyr"));
+    EXPECT_TRUE(stream);
+    std::atomic<bool> abort{false};
+    std::atomic<int32_t> progress{0};
+    TConversionOutcome outcome;
+    std::thread worker([&] {
+      outcome = ConvertRecordStreamToMp4(*stream, 176, 144, 25, AOut, &abort, &progress, TRecordTiming::Stamps, 2);
+    });
+    while (!AStopWhen(progress.load())) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    AProgressAtStop = progress.load();
+    abort.store(true);
+    worker.join();
+    return outcome;
+  };
+
+  // Every encoder of the process taken: segments are read, none is written.
+  TEncoderBudget& budget = SharedEncoderBudget();
+  const int capacity = budget.Capacity();
+  for (int i = 0; i < capacity; ++i) ASSERT_TRUE(budget.Acquire([] { return false; }));
+  const auto start = std::chrono::steady_clock::now();
+  int atStop = -1;
+  TConversionOutcome held = convert(dir.File("held.mp4"), [&](int) {
+    return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(500);
+  }, atStop);
+  for (int i = 0; i < capacity; ++i) budget.Release();
+  EXPECT_EQ(atStop, 0);
+  EXPECT_EQ(held.VideoFrames, 0);
+
+  // With encoders: the first progress means a written segment, and a stop keeps it.
+  TConversionOutcome stopped = convert(dir.File("stopped.mp4"), [](int AProgress) { return AProgress > 0; }, atStop);
+  EXPECT_GT(atStop, 0);
+  EXPECT_EQ(stopped.Status, TConversionStatus::Stopped);
+  EXPECT_GT(stopped.VideoFrames, 0);
+  EXPECT_LT(stopped.VideoFrames, 1500);
+  EXPECT_TRUE(FileExists(dir.File("stopped.mp4")));
 }
 
 TEST(SegmentCuts, WhereFreshDecodersStart) {
