@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "support/UIniFile.h"
+#include "support/UText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   std::string text(reinterpret_cast<const char*>(AData), ASize);

@@ -20,6 +20,7 @@
 
 #include "FuzzPrivateFolder.h"
 #include "support/UIniFile.h"
+#include "support/UText.h"
 #include "support/uMultiLanguage.h"
 
 namespace {

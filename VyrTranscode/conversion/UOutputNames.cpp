@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -67,13 +68,4 @@ std::string MakeWorkFileName(const std::string& AFinalName) {
   return AFinalName.substr(0, cut) + tag + WorkSuffix;
 }
 
-bool SameOutputName(const std::string& A, const std::string& B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
+bool SameOutputName(const std::string& A, const std::string& B) { return SameTextAscii(A, B); }

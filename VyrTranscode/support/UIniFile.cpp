@@ -16,21 +16,11 @@
 #include <cstring>
 #include <memory>
 
+#include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
 EIniWriteError::EIniWriteError(const std::string& AFileName)
     : std::runtime_error("Unable to write to " + AFileName) {}
-
-bool SameTextAscii(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // ---- Text ----------------------------------------------------------------------------
 
@@ -115,37 +105,7 @@ bool IsOneLineText(const std::string& AText) {
 }  // namespace
 
 bool TIniFile::IsUtf8Text(std::string_view AText) {
-  const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
-  const size_t n = AText.size();
-  size_t i = 0;
-  while (i < n) {
-    const unsigned char c = p[i];
-    if (c == 0) return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;  // no overlong forms
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;  // no overlong forms
-      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return false;
-    for (size_t k = 2; k < len; ++k)
-      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
-    i += len;
-  }
-  return true;
+  return AText.find('\0') == std::string_view::npos && IsUtf8(AText);
 }
 
 TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {}

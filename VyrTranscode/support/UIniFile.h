@@ -89,6 +89,3 @@ class TIniFile {
  private:
   std::string FFileName;
 };
-
-// Case-insensitive comparison of ASCII letters, as sections and keys match.
-bool SameTextAscii(std::string_view A, std::string_view B);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "support/UIniFile.h"
+#include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
