@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "UFfmpegMedia.h"
 #include "conversion/UAudioToAAC.h"
 
 namespace {
@@ -158,11 +159,11 @@ void BM_FfmpegAacHour(benchmark::State& AState) {
   std::vector<uint8_t> bytes = PcmBytes(HourOfPcm());
   bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   ::close(fd);
-  const std::string command = std::string("ffmpeg -nostdin -v error -f s16le -ar 8000 -ac 1 -i ") + path +
-                              " -c:a aac -b:a 24k -f null - 2>/dev/null";
+  const std::vector<std::string> args = {"-nostdin", "-v", "error", "-f", "s16le", "-ar", "8000", "-ac", "1", "-i",
+                                         path, "-c:a", "aac", "-b:a", "24k", "-f", "null", "-"};
   const double cpuStart = CpuSeconds(RUSAGE_CHILDREN);
   for (auto _ : AState) {
-    if (!written || std::system(command.c_str()) != 0) {
+    if (!written || RunTool("ffmpeg", args).ExitCode != 0) {
       AState.SkipWithError("ffmpeg failed");
       break;
     }

@@ -117,7 +117,7 @@ TTimes RunOurs(const TFrameList& AFrames, uint8_t AType, long long& AAllocations
 
 TTimes RunFfmpeg(const std::string& AInput, const char* AFormat, bool ASingleThread,
                  int AFrameLimit = 0) {
-  std::vector<std::string> lArgs = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error"};
+  std::vector<std::string> lArgs = {"-nostdin", "-hide_banner", "-loglevel", "error"};
   if (ASingleThread) lArgs.insert(lArgs.end(), {"-threads", "1"});
   lArgs.insert(lArgs.end(), {"-f", AFormat, "-i", AInput, "-c:v", "libx264", "-preset",
                              "veryfast", "-tune", "zerolatency", "-profile:v", "baseline",
@@ -125,11 +125,12 @@ TTimes RunFfmpeg(const std::string& AInput, const char* AFormat, bool ASingleThr
   if (AFrameLimit > 0) lArgs.insert(lArgs.end(), {"-frames:v", std::to_string(AFrameLimit)});
   lArgs.insert(lArgs.end(), {"-f", "null", "-"});
   TTimes t;
-  std::string lErrors;
   const auto lStart = std::chrono::steady_clock::now();
-  t.Ok = RunTool(lArgs, &lErrors, nullptr, &t.Cpu);
+  const TToolResult r = RunTool("ffmpeg", lArgs);
   t.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - lStart).count();
-  if (!t.Ok) std::fprintf(stderr, "ffmpeg failed: %s\n", lErrors.c_str());
+  t.Ok = r.ExitCode == 0;
+  t.Cpu = r.CpuSeconds;
+  if (!t.Ok) std::fprintf(stderr, "ffmpeg failed: %s\n", r.Err.c_str());
   return t;
 }
 

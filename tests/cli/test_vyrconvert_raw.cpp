@@ -2,8 +2,8 @@
 // byte with the video payloads that went into the recordings.
 #include <gtest/gtest.h>
 
-#include "MediaProbe.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVyrSampleGen.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <thread>
 
-#include "AudioJudge.h"
 #include "TestSupport.h"
 #include "conversion/UAudioToAAC.h"
 

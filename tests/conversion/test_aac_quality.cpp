@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AudioJudge.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "conversion/UAudioToAAC.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "AudioJudge.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "conversion/UAudioToAAC.h"
 
 namespace {

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "H264TestUnits.h"
-#include "MediaTools.h"
 #include "TestSupport.h"
 #include "UAnnexBUnits.h"
+#include "UFfmpegMedia.h"
 #include "conversion/UH264Syntax.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <random>
 
 #include "H264TestUnits.h"
-#include "MediaTools.h"
 #include "Mp4BoxTree.h"
 #include "TestSupport.h"
 #include "UAnnexBUnits.h"
+#include "UFfmpegMedia.h"
 #include "conversion/UMp4Maker.h"
 
 namespace {

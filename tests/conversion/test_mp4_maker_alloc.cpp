@@ -7,9 +7,9 @@
 #include <new>
 
 #include "H264TestUnits.h"
-#include "MediaTools.h"
 #include "TestSupport.h"
 #include "UAnnexBUnits.h"
+#include "UFfmpegMedia.h"
 #include "UVyrSampleGen.h"
 #include "conversion/UMp4Maker.h"
 

@@ -7,10 +7,9 @@
 #include <map>
 #include <random>
 
-#include "AudioJudge.h"
-#include "MediaTools.h"
 #include "TestSupport.h"
 #include "UAnnexBUnits.h"
+#include "UFfmpegMedia.h"
 #include "UVyrSampleGen.h"
 #include "conversion/UMp4Maker.h"
 
@@ -81,10 +80,10 @@ struct TExpectedVideo {
 
 void JudgeVideo(const std::string& AMp4, const std::string& AReference, const TExpectedVideo& AExpected) {
   EXPECT_EQ(ProbeWarnings(AMp4), "");
-  TDecodeResult decoded = DecodeVideoHashes(AMp4);
+  TFrameHashes decoded = VideoFrameHashes(AMp4);
   EXPECT_TRUE(decoded.Ok) << decoded.Errors;
   EXPECT_EQ(decoded.Hashes.size(), static_cast<size_t>(AExpected.Frames));
-  TDecodeResult reference = DecodeVideoHashes(AReference);
+  TFrameHashes reference = VideoFrameHashes(AReference);
   ASSERT_EQ(reference.Hashes.size(), static_cast<size_t>(AExpected.Frames));
   EXPECT_EQ(decoded.Hashes, reference.Hashes);
 
@@ -94,7 +93,7 @@ void JudgeVideo(const std::string& AMp4, const std::string& AReference, const TE
   EXPECT_EQ(stream["nb_read_frames"], std::to_string(AExpected.Frames));
   EXPECT_EQ(stream["duration"], Seconds(int64_t{AExpected.Frames} * (90000 / AExpected.FrameRate)));
 
-  std::vector<std::string> flags = ProbePacketFlags(AMp4, "v:0");
+  std::vector<std::string> flags = ProbePackets(AMp4, "v:0", "flags");
   ASSERT_EQ(flags.size(), static_cast<size_t>(AExpected.Frames));
   for (size_t i = 0; i < flags.size(); ++i) EXPECT_EQ(flags[i][0] == 'K', i % AExpected.Gop == 0) << "packet " << i;
 }
@@ -227,9 +226,9 @@ TEST_F(Mp4MakerStreams, PictureSizeChangesMidway) {
   std::string mp4 = WriteMp4("changes.mp4", SplitAnnexB(stream));
 
   EXPECT_EQ(ProbeWarnings(mp4), "");
-  TDecodeResult decoded = DecodeVideoHashes(mp4);
+  TFrameHashes decoded = VideoFrameHashes(mp4);
   EXPECT_TRUE(decoded.Ok) << decoded.Errors;
-  TDecodeResult reference = DecodeVideoHashes(Dir->File("changes.h264"));
+  TFrameHashes reference = VideoFrameHashes(Dir->File("changes.h264"));
   ASSERT_EQ(reference.Hashes.size(), 50u);
   EXPECT_EQ(decoded.Hashes, reference.Hashes);
   std::vector<std::string> expectedSizes(20, "176x144");
@@ -324,7 +323,7 @@ TEST_F(Mp4MakerStreams, VideoStartsLateWhenTheRecordingStartsMidGroup) {
   auto audio = ProbeStream(mp4, "a:0", "start_time,duration");
   EXPECT_EQ(audio["start_time"], "0.000000");
   EXPECT_EQ(audio["duration"], "1.000000");
-  TDecodeResult decoded = DecodeVideoHashes(mp4);
+  TFrameHashes decoded = VideoFrameHashes(mp4);
   EXPECT_TRUE(decoded.Ok) << decoded.Errors;
   EXPECT_EQ(decoded.Hashes.size(), 20u);
 }

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "MediaTools.h"
 #include "Mp4BoxTree.h"
 #include "TestSupport.h"
 #include "UAnnexBUnits.h"
+#include "UFfmpegMedia.h"
 #include "conversion/UMp4ConversionState.h"
 #include "conversion/UMp4v2Lib.h"
 
@@ -402,10 +402,10 @@ TEST(Mp4File, LargeFilesUse64BitOffsetsAndMediaSize) {
   EXPECT_EQ(Bytes(tree.ReadAt(samples[11].Offset, samples[11].Size), 0, samples[11].Size), units[11].Sample);
 
   EXPECT_EQ(ProbeWarnings(file), "");
-  TDecodeResult decoded = DecodeVideoHashes(file);
+  TFrameHashes decoded = VideoFrameHashes(file);
   EXPECT_TRUE(decoded.Ok) << decoded.Errors;
   EXPECT_EQ(decoded.Hashes.size(), 12u);
-  EXPECT_EQ(decoded.Hashes, DecodeVideoHashes(dir.File("s.h264")).Hashes);
+  EXPECT_EQ(decoded.Hashes, VideoFrameHashes(dir.File("s.h264")).Hashes);
 }
 
 TEST(Mp4File, FfmpegDecodesAFileOfRealStreams) {
@@ -441,10 +441,10 @@ TEST(Mp4File, FfmpegDecodesAFileOfRealStreams) {
   ASSERT_TRUE(MP4Close(h, 0));
 
   EXPECT_EQ(ProbeWarnings(file), "");
-  TDecodeResult decoded = DecodeVideoHashes(file);
+  TFrameHashes decoded = VideoFrameHashes(file);
   EXPECT_TRUE(decoded.Ok) << decoded.Errors;
   EXPECT_EQ(decoded.Hashes.size(), 25u);
-  EXPECT_EQ(decoded.Hashes, DecodeVideoHashes(dir.File("s.h264")).Hashes);
+  EXPECT_EQ(decoded.Hashes, VideoFrameHashes(dir.File("s.h264")).Hashes);
   auto vs = ProbeStream(file, "v:0", "codec_name,width,height,duration,nb_read_frames", true);
   EXPECT_EQ(vs["codec_name"], "h264");
   EXPECT_EQ(vs["width"], "176");
@@ -456,7 +456,7 @@ TEST(Mp4File, FfmpegDecodesAFileOfRealStreams) {
   EXPECT_EQ(as["sample_rate"], "8000");
   EXPECT_EQ(as["channels"], "1");
   EXPECT_EQ(as["duration"], "1.000000");
-  std::vector<std::string> flags = ProbePacketFlags(file, "v:0");
+  std::vector<std::string> flags = ProbePackets(file, "v:0", "flags");
   ASSERT_EQ(flags.size(), 25u);
   for (size_t i = 0; i < flags.size(); ++i) EXPECT_EQ(flags[i][0] == 'K', i % 10 == 0) << i;
 }

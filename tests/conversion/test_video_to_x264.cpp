@@ -145,12 +145,11 @@ TEST_F(VideoToX264Test, FrameRateReachesTheStream) {
   ASSERT_TRUE(Transcode(T, Frames("mjpeg")[0], OmVideoType_MJPEG, lOut));
   TTempDir lDir;
   ASSERT_TRUE(WriteFileBytes(lDir.File("a.h264"), std::string(lOut.begin(), lOut.end())));
-  std::string lRate, lErrors;
-  ASSERT_TRUE(RunTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                       "stream=r_frame_rate", "-of", "csv=p=0", lDir.File("a.h264")},
-                      &lErrors, &lRate))
-      << lErrors;
-  EXPECT_EQ(lRate, "12/1\n");
+  std::string lErrors;
+  std::map<std::string, std::string> lFacts =
+      ProbeStream(lDir.File("a.h264"), "v:0", "r_frame_rate", false, &lErrors);
+  ASSERT_EQ(lFacts.count("r_frame_rate"), 1u) << lErrors;
+  EXPECT_EQ(lFacts["r_frame_rate"], "12/1");
 }
 
 TEST_F(VideoToX264Test, SizeChangeReopensTheEncoder) {

@@ -9,13 +9,12 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "MediaProbe.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
 #include "protocol/UOmBlockReader.h"
@@ -160,8 +159,8 @@ bool Contains(const std::string& AText, const std::string& APart) { return AText
 
 // Samples of the first video stream, as ffprobe counts its packets.
 long long VideoPackets(const std::string& AFile) {
-  TProcessResult r = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
-                                 "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", AFile});
+  const TToolResult r = RunTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets",
+                                            "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", AFile});
   return r.ExitCode == 0 ? std::atoll(r.Out.c_str()) : -1;
 }
 
@@ -169,26 +168,17 @@ long long VideoPackets(const std::string& AFile) {
 // pictures the decoder gives out (it may hold back pictures that refer to a lost one).
 std::map<long long, std::string> HashesByPicture(const std::string& AFile) {
   // The samples' times, in the stream's time base, in order.
-  TProcessResult packets = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                       "packet=pts", "-of", "csv=p=0", AFile});
   std::map<long long, long long> indexOfPts;
   std::vector<long long> times;
-  std::istringstream pin(packets.Out);
-  for (std::string line; std::getline(pin, line);)
-    if (!line.empty()) times.push_back(std::atoll(line.c_str()));
+  for (const std::string& pts : ProbePackets(AFile, "v:0", "pts")) times.push_back(std::atoll(pts.c_str()));
   std::sort(times.begin(), times.end());
   for (size_t i = 0; i < times.size(); ++i) indexOfPts[times[i]] = static_cast<long long>(i);
   // Decoded pictures in the same time base.
-  TProcessResult r = RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-i", AFile, "-map", "0:v:0",
-                                 "-fps_mode", "passthrough", "-enc_time_base", "-1", "-f", "framemd5", "-"});
+  const TFrameHashes decoded = VideoFrameHashes(AFile);
   std::map<long long, std::string> byPicture;
-  std::istringstream in(r.Out);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    long long stream = 0, dts = 0, pts = 0;
-    if (std::sscanf(line.c_str(), "%lld, %lld, %lld", &stream, &dts, &pts) != 3) continue;
-    auto it = indexOfPts.find(pts);
-    if (it != indexOfPts.end()) byPicture[it->second] = line.substr(line.rfind(',') + 1);  // as VideoFrameHashes gives it
+  for (size_t i = 0; i < decoded.Hashes.size(); ++i) {
+    auto it = indexOfPts.find(decoded.Times[i]);
+    if (it != indexOfPts.end()) byPicture[it->second] = decoded.Hashes[i];
   }
   return byPicture;
 }
@@ -261,7 +251,7 @@ void JudgeH264(const TCase& ACase) {
     std::string all;
     for (const auto& p : clean.Payloads) all.append(p.begin(), p.end());
     WriteFileBytes(cleanRaw, all);
-    return VideoFrameHashes(cleanRaw, "h264");
+    return VideoFrameHashes(cleanRaw, "h264").Hashes;
   }();
   ASSERT_EQ(cleanHashes.size(), clean.Payloads.size());
   // The MP4's pictures are the intact ones, in order, one nominal frame each.

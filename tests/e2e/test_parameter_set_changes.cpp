@@ -8,9 +8,9 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "MediaProbe.h"
 #include "../conversion/Mp4BoxTree.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
 
@@ -106,12 +106,8 @@ TEST(ParameterSetChanges, EveryPlayerDecodesEveryPictureAtItsSizeAfterSeekingBac
 
     // ffmpeg: the whole file decodes without an error, each picture at its size.
     EXPECT_EQ(DecodeErrors(mp4), "");
-    TProcessResult frames = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                        "frame=pts_time,width,height", "-of", "csv=p=0", mp4});
-    std::istringstream lines(frames.Out);
     int count = 0;
-    for (std::string line; std::getline(lines, line);) {
-      if (line.empty()) continue;
+    for (const std::string& line : ProbeFrames(mp4, "pts_time,width,height")) {
       int w = 0, h = 0;
       double pts = 0;
       ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%d,%d", &pts, &w, &h), 3) << line;

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "MediaProbe.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrTimedRecording.h"
 
@@ -47,27 +47,16 @@ TRecordingSpec Spec(uint32_t AFrames, int AVideoType = OmVideoType_H264) {
   return s;
 }
 
-std::vector<double> Column(const std::string& AText) {
-  std::vector<double> v;
-  std::istringstream in(AText);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) v.push_back(std::atof(line.c_str()));
-  return v;
-}
-
 // The presentation times of the video samples, in order.
 std::vector<double> VideoTimes(const std::string& AMp4) {
-  TProcessResult r = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                 "packet=pts_time", "-of", "csv=p=0", AMp4});
-  std::vector<double> t = Column(r.Out);
+  std::vector<double> t;
+  for (const std::string& time : ProbePackets(AMp4, "v:0", "pts_time")) t.push_back(std::atof(time.c_str()));
   std::sort(t.begin(), t.end());
   return t;
 }
 
 double StreamDuration(const std::string& AMp4, const char* AStream) {
-  TProcessResult r = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-select_streams", AStream, "-show_entries",
-                                 "stream=duration", "-of", "csv=p=0", AMp4});
-  return std::atof(r.Out.c_str());
+  return std::atof(ProbeStream(AMp4, AStream, "duration")["duration"].c_str());
 }
 
 // What each picture's time must be, relative to the first: the stamps' steps, or one
@@ -222,8 +211,9 @@ TEST(RecordingClock, AFlashAndAClickStayTogether) {
   const std::string mp4 = dir.File("cam.mp4");
 
   // The white picture's time.
-  TProcessResult v = RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-i", mp4, "-map", "0:v:0", "-vf",
-                                 "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f", "null", "-"});
+  const TToolResult v = RunTool("ffmpeg", {"-v", "error", "-nostdin", "-i", mp4, "-map", "0:v:0", "-vf",
+                                           "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f",
+                                           "null", "-"});
   double flash = -1, pts = 0;
   std::istringstream vin(v.Out);
   for (std::string line; std::getline(vin, line);) {
@@ -234,8 +224,9 @@ TEST(RecordingClock, AFlashAndAClickStayTogether) {
   ASSERT_GE(flash, 0) << v.Out.substr(0, 400) << v.Err;
 
   // The click's onset: the first loud sample, on the presentation time line.
-  TProcessResult a = RunProcess({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-i", mp4, "-map", "0:a:0", "-af",
-                                 "aresample=async=1:first_pts=0", "-f", "s16le", "-ac", "1", "-ar", "8000", "-"});
+  const TToolResult a = RunTool("ffmpeg", {"-v", "error", "-nostdin", "-i", mp4, "-map", "0:a:0", "-af",
+                                           "aresample=async=1:first_pts=0", "-f", "s16le", "-ac", "1", "-ar", "8000",
+                                           "-"});
   double click = -1;
   for (size_t i = 0; i + 1 < a.Out.size(); i += 2) {
     const int16_t s = static_cast<int16_t>(static_cast<uint8_t>(a.Out[i]) | (static_cast<uint8_t>(a.Out[i + 1]) << 8));
@@ -257,15 +248,15 @@ TEST(RecordingClock, CreationTimeIsTheFirstStamp) {
   spec.StartSecond = 1720000000;  // 2024-07-03 09:46:40
   TMade m = Make(dir, "cam.vyr", spec, TTimingSpec());
   ASSERT_EQ(RunProcess({Vyrconvert, "-o", dir.Path(), m.Path}).ExitCode, 0);
-  TProcessResult r = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format_tags=creation_time", "-of",
-                                 "csv=p=0", dir.File("cam.mp4")});
+  TToolResult r = RunTool("ffprobe", {"-v", "error", "-show_entries", "format_tags=creation_time", "-of", "csv=p=0",
+                                      dir.File("cam.mp4")});
   EXPECT_EQ(r.Out, "2024-07-03T09:46:40.000000Z\n");
   // A stamp outside 2000-2100 leaves the time of the conversion.
   spec.StartSecond = 100;
   TMade old = Make(dir, "old.vyr", spec, TTimingSpec());
   TScopedEnv fixed("SOURCE_DATE_EPOCH", "1700000000");
   ASSERT_EQ(RunProcess({Vyrconvert, "-o", dir.Path(), old.Path}).ExitCode, 0);
-  r = RunProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format_tags=creation_time", "-of", "csv=p=0",
-                  dir.File("old.mp4")});
+  r = RunTool("ffprobe", {"-v", "error", "-show_entries", "format_tags=creation_time", "-of", "csv=p=0",
+                          dir.File("old.mp4")});
   EXPECT_EQ(r.Out, "2023-11-14T22:13:20.000000Z\n");
 }

@@ -11,8 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "MediaProbe.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "MediaProbe.h"
 #include "TestSupport.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrLongRecording.h"
 
@@ -150,7 +150,7 @@ TEST(LongRecording, RepeatedH264RecordingConvertsToAPlayableMp4) {
   EXPECT_NEAR(info.Audio()->Duration, 9.0, 0.2);
 
   // Picture i is picture i mod 20 of the stretch, and the stretch itself moves.
-  std::vector<std::string> hashes = VideoFrameHashes(mp4);
+  std::vector<std::string> hashes = VideoFrameHashes(mp4).Hashes;
   ASSERT_EQ(hashes.size(), 90u);
   for (size_t i = 20; i < hashes.size(); ++i) EXPECT_EQ(hashes[i], hashes[i % 20]) << i;
   EXPECT_NE(hashes[0], hashes[1]);
@@ -160,5 +160,5 @@ TEST(LongRecording, RepeatedH264RecordingConvertsToAPlayableMp4) {
   TProcessResult r = RunProcess({Vyrconvert, "-f", "raw", "-o", dir.Path(), src});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_EQ(DecodeErrors(dir.File("long.H264")), "");
-  EXPECT_EQ(VideoFrameHashes(dir.File("long.H264"), "h264"), hashes);
+  EXPECT_EQ(VideoFrameHashes(dir.File("long.H264"), "h264").Hashes, hashes);
 }
