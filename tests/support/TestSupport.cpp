@@ -263,3 +263,18 @@ std::vector<std::string> ListFolder(const std::string& ADir) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+bool DefinedDynamicSymbols(const std::string& ALibrary, std::vector<std::string>& ASymbols, std::string& AError) {
+  ASymbols.clear();
+  const TProcessResult r = RunProcess({"/usr/bin/nm", "-D", "--defined-only", ALibrary});
+  if (r.ExitCode != 0) {
+    AError = "nm: " + r.Err;
+    return false;
+  }
+  // One line per symbol: address, kind, name.
+  std::istringstream in(r.Out);
+  std::string address, kind, name;
+  while (in >> address >> kind >> name) ASymbols.push_back(name);
+  std::sort(ASymbols.begin(), ASymbols.end());
+  return true;
+}

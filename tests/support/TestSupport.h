@@ -113,3 +113,8 @@ class TSmallTmpfs {
 
 // The names in a folder (without "." and ".."), sorted.
 std::vector<std::string> ListFolder(const std::string& ADir);
+
+// The symbols a shared library defines in its dynamic symbol table (what it exports), as
+// nm -D --defined-only lists them, sorted. False, with what nm said in AError, when nm
+// cannot read the library.
+bool DefinedDynamicSymbols(const std::string& ALibrary, std::vector<std::string>& ASymbols, std::string& AError);
