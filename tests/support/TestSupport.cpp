@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -277,4 +280,37 @@ bool DefinedDynamicSymbols(const std::string& ALibrary, std::vector<std::string>
   while (in >> address >> kind >> name) ASymbols.push_back(name);
   std::sort(ASymbols.begin(), ASymbols.end());
   return true;
+}
+
+bool TChildProcess::Ends(int AMs) const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(FPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == FPid)
+      return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TFileSizeLimit::TFileSizeLimit(rlim_t ABytes) {
+  ::getrlimit(RLIMIT_FSIZE, &FOld);
+  FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = FOld;
+  limit.rlim_cur = ABytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  ::setrlimit(RLIMIT_FSIZE, &FOld);
+  std::signal(SIGXFSZ, FOldHandler);
+}
+
+long ResidentKb() {
+  long pages = 0, resident = 0;
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  const bool ok = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
+  std::fclose(f);
+  return ok ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : -1;
 }

@@ -80,6 +80,8 @@ class TChildProcess {
   // Waits at most ATimeoutMs for the program to end; false (and the program still running)
   // when it did not.
   bool TryWait(int ATimeoutMs, TProcessResult& AResult);
+  // Whether the program ends within AMs; it stays to be collected by Wait or TryWait.
+  bool Ends(int AMs) const;
   int Pid() const { return FPid; }
 
  private:
@@ -110,6 +112,23 @@ class TSmallTmpfs {
   std::string FWhy;
   bool FMounted = false;
 };
+
+// Writes past ABytes fail for this process while the object lives, as on a full disk (the
+// signal such a write raises is ignored meanwhile).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t ABytes);
+  ~TFileSizeLimit();
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = nullptr;
+};
+
+// The resident memory of this process, in KiB; -1 when it cannot be read.
+long ResidentKb();
 
 // The names in a folder (without "." and ".."), sorted.
 std::vector<std::string> ListFolder(const std::string& ADir);

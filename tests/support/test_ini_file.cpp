@@ -262,26 +262,6 @@ std::string Utf16Le(const std::string& AAscii) {
 const std::string OLD_TEXT = "[S]\nk=old\n";
 const std::string NEW_TEXT = "[S]\nk=new\n";
 
-// Writes past ABytes fail for this process while it lives, as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t ABytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = FOld;
-    limit.rlim_cur = ABytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
-};
-
 // Runs AWork in a child process as the user and group "nobody"; its exit status, or -1.
 int RunAsNobody(const std::function<int()>& AWork) {
   const pid_t pid = ::fork();

@@ -77,26 +77,6 @@ class TRefreshCounter : public QObject, public IOMVUpdateLanguage {
   std::string FName;
 };
 
-// Writes past a few bytes fail for this process while it lives, as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t ABytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = FOld;
-    limit.rlim_cur = ABytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
-};
-
 template <typename T>
 T* Named(QWidget* AParent, const char* AName, const QString& AText = QString()) {
   auto* w = new T(AParent);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "TestSupport.h"
 #include "ui/UMemoryPolicy.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -21,19 +22,6 @@
 #define VYR_OWN_ALLOCATOR 1
 #endif
 #endif
-
-namespace {
-
-long ResidentKb() {
-  long pages = 0, resident = 0;
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  if (!f) return -1;
-  const bool ok = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
-  std::fclose(f);
-  return ok ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
-
-}  // namespace
 
 // Tasks as conversions run them on threads of their own: a 16 MB block (a codec's
 // set-up) freed, then 24 MB of 2 MB buffers in use while the task also does small

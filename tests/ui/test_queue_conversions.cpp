@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <unistd.h>
 
-#include "MediaProbe.h"
+#include "UFfmpegMedia.h"
 #include "UVideoPayloadEncoders.h"
 #include "UVyrSampleGen.h"
 #include "UiTestSupport.h"

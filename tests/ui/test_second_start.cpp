@@ -19,19 +19,6 @@ namespace {
 const std::string Program = std::string(VYR_BIN_DIR) + "/VyrTranscode";
 const std::string Vyrmsg = std::string(VYR_BIN_DIR) + "/vyrmsg";
 
-// Waits until the process has ended (it stays waitable for TChildProcess::Wait).
-bool WaitEnded(const TChildProcess& AChild, int AMs) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
-  while (std::chrono::steady_clock::now() < until) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(AChild.Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == AChild.Pid())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
 bool WaitForFile(const std::string& APath, int AMs) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
   struct stat st {};
@@ -69,7 +56,7 @@ TEST_F(SecondStart, ActivatesTheFirstAndEndsWithoutAWindow) {
   ASSERT_TRUE(WaitForFile(UserRuntimeFile(VYR_MP4_MSG_NAME), 20000));
 
   TChildProcess second({Program});
-  ASSERT_TRUE(WaitEnded(second, 20000)) << "the second start kept running";
+  ASSERT_TRUE(second.Ends(20000)) << "the second start kept running";
   TProcessResult r2 = second.Wait();
   EXPECT_EQ(r2.ExitCode, 0);
   // No settings module, no window: nothing logged, nothing printed.
@@ -77,13 +64,13 @@ TEST_F(SecondStart, ActivatesTheFirstAndEndsWithoutAWindow) {
   EXPECT_EQ(r2.Out, "");
 
   // The first instance still runs, idle, and ends on the close order.
-  EXPECT_FALSE(WaitEnded(first, 100));
+  EXPECT_FALSE(first.Ends(100));
   TProcessResult q = RunProcess({Vyrmsg, "query"});
   EXPECT_EQ(q.ExitCode, 1) << q.Err;
   EXPECT_EQ(q.Out, "idle\n");
   TProcessResult c = RunProcess({Vyrmsg, "close"});
   EXPECT_EQ(c.ExitCode, 0) << c.Err;
-  ASSERT_TRUE(WaitEnded(first, 20000));
+  ASSERT_TRUE(first.Ends(20000));
   TProcessResult r1 = first.Wait();
   EXPECT_EQ(r1.ExitCode, 0);
   EXPECT_NE(r1.Err.find("Activate main window for a second start\n"), std::string::npos) << r1.Err;
@@ -98,7 +85,7 @@ TEST_F(SecondStart, EndsSilentlyWhileTheFirstHasNoWindowYet) {
   TInstanceLock lock(VYR_INSTANCE_LOCK_NAME);
   ASSERT_TRUE(lock.TryAcquire());
   TChildProcess second({Program});
-  ASSERT_TRUE(WaitEnded(second, 20000));
+  ASSERT_TRUE(second.Ends(20000));
   TProcessResult r = second.Wait();
   EXPECT_EQ(r.ExitCode, 0);
   EXPECT_EQ(r.Err, "");
@@ -122,9 +109,9 @@ TEST_F(SecondStart, AKilledInstanceDoesNotBlockTheNextStart) {
     q = RunProcess({Vyrmsg, "query"});
   } while (q.ExitCode != 1 && std::chrono::steady_clock::now() < until);
   EXPECT_EQ(q.Out, "idle\n");
-  EXPECT_FALSE(WaitEnded(next, 50));
+  EXPECT_FALSE(next.Ends(50));
   EXPECT_EQ(RunProcess({Vyrmsg, "close"}).ExitCode, 0);
-  ASSERT_TRUE(WaitEnded(next, 20000));
+  ASSERT_TRUE(next.Ends(20000));
   EXPECT_EQ(next.Wait().ExitCode, 0);
 }
 
@@ -167,7 +154,7 @@ TEST_F(SecondStart, FilesGivenAreListedByTheFirstAndHandedOverByTheSecond) {
   EXPECT_EQ(second.ExitCode, 0) << second.Err;
   EXPECT_EQ(second.Err, "");
   EXPECT_EQ(RunProcess({Vyrmsg, "close"}).ExitCode, 0);
-  ASSERT_TRUE(WaitEnded(first, 20000));
+  ASSERT_TRUE(first.Ends(20000));
   const TProcessResult r1 = first.Wait();
   EXPECT_EQ(r1.ExitCode, 0);
   const std::string rec = FDir.File("rec");

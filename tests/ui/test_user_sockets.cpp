@@ -27,18 +27,6 @@ const std::string Vyrmsg = std::string(VYR_BIN_DIR) + "/vyrmsg";
 constexpr uid_t OtherUid = 65534;
 constexpr gid_t OtherGid = 65534;
 
-bool WaitEnded(const TChildProcess& AChild, int AMs) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
-  while (std::chrono::steady_clock::now() < until) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(AChild.Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == AChild.Pid())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
 bool WaitForSocket(const std::string& APath, int AMs) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
   struct stat st {};
@@ -250,7 +238,7 @@ TEST_F(UserSockets, IdleClientsUnderADescriptorLimitNeitherStopNorBlockTheProgra
   struct stat st {};
   EXPECT_EQ(::lstat(path.c_str(), &st), 0);
   EXPECT_EQ(RunProcess({Vyrmsg, "close"}).ExitCode, 0);
-  ASSERT_TRUE(WaitEnded(program, 20000));
+  ASSERT_TRUE(program.Ends(20000));
   TProcessResult r = program.Wait();
   EXPECT_EQ(r.ExitCode, 0);
   EXPECT_NE(r.Err.find("VyrMp4MsgProc: a client sent nothing for 300 ms and was closed\n"), std::string::npos)
@@ -275,12 +263,12 @@ TEST_F(UserSockets, AnotherUsersFoldersLeaveTheProgramToTheHomeCache) {
   ASSERT_TRUE(WaitForSocket(HomeRuntime() + "/" + VYR_ACTIVATION_NAME, 20000));
   // A second start and the message tool find it there.
   TChildProcess second({Program});
-  ASSERT_TRUE(WaitEnded(second, 20000));
+  ASSERT_TRUE(second.Ends(20000));
   EXPECT_EQ(second.Wait().ExitCode, 0);
   TProcessResult q = RunProcess({Vyrmsg, "query"});
   EXPECT_EQ(q.Out, "idle\n") << q.Err;
   EXPECT_EQ(RunProcess({Vyrmsg, "close"}).ExitCode, 0);
-  ASSERT_TRUE(WaitEnded(first, 20000));
+  ASSERT_TRUE(first.Ends(20000));
   TProcessResult r = first.Wait();
   EXPECT_EQ(r.ExitCode, 0);
   EXPECT_NE(r.Err.find("Activate main window for a second start\n"), std::string::npos) << r.Err;
@@ -307,7 +295,7 @@ TEST_F(UserSockets, WithoutAnyUsableFolderTheProgramSaysSo) {
                            HomeRuntime() + ": is a link\n";
   EXPECT_TRUE(WaitForErr(program, line, 20000)) << ErrSoFar(program);
   // It waits with its message box for the user; it neither ran on nor vanished.
-  EXPECT_FALSE(WaitEnded(program, 300));
+  EXPECT_FALSE(program.Ends(300));
   struct stat st {};
   EXPECT_NE(::lstat((FDir.File("elsewhere") + "/" + VYR_INSTANCE_LOCK_NAME).c_str(), &st), 0);
   TProcessResult m = RunProcess({Vyrmsg, "query"});
@@ -326,9 +314,9 @@ TEST_F(UserSockets, CloseOrderEndsTheProgramWhileAStartUpErrorBoxIsOpen) {
   // The box is open by the time a query is served (showing comes first in the loop).
   TProcessResult q = RunProcess({Vyrmsg, "query"});
   EXPECT_EQ(q.Out, "idle\n") << q.Err;
-  EXPECT_FALSE(WaitEnded(program, 100));
+  EXPECT_FALSE(program.Ends(100));
   EXPECT_EQ(RunProcess({Vyrmsg, "close"}).ExitCode, 0);
-  ASSERT_TRUE(WaitEnded(program, 5000)) << "the close order went unanswered";
+  ASSERT_TRUE(program.Ends(5000)) << "the close order went unanswered";
   TProcessResult r = program.Wait();
   EXPECT_EQ(r.ExitCode, 0);
   EXPECT_NE(r.Err.find("Unable to write to " + FDir.File("appdata/Vyr Player/SysParams.ini")), std::string::npos)

@@ -40,15 +40,6 @@ std::vector<TWindowMessage> SendAndWait(const TWindowMessage& AMsg, int AWaitMs,
   return res.second;
 }
 
-// The resident memory of this process, in KiB.
-long ResidentKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
-
 bool AnyDialogShown() {
   for (QWidget* w : QApplication::topLevelWidgets())
     if (qobject_cast<QDialog*>(w) && w->isVisible()) return true;
