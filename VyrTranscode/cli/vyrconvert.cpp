@@ -27,6 +27,7 @@
 #include "conversion/URawExport.h"
 #include "conversion/URecordProbe.h"
 #include "conversion/URecordToMp4Task.h"
+#include "support/UMemoryPolicy.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -391,6 +392,9 @@ int main(int argc, char** argv) {
   // A file-size limit makes a write fail (EFBIG), reported as such, instead of killing us.
   ::signal(SIGXFSZ, SIG_IGN);
   if (options.Probe) return RunProbe(options);
+  // Encoders opened and closed segment after segment on several threads would otherwise
+  // leave each thread's pool holding tens of megabytes that no segment needs any more.
+  FixLargeBlockThreshold();
   InstallInterruptHandler();
   return RunConversions(options);
 }

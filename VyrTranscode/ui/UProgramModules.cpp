@@ -7,7 +7,7 @@
 #include "support/uMultiLanguage.h"
 #include "ui/UConversionBackend.h"
 #include "ui/UFmVyrToMp4.h"
-#include "ui/UMemoryPolicy.h"
+#include "support/UMemoryPolicy.h"
 #include "ui/UQtTranslations.h"
 
 TProgramModules::TProgramModules() {

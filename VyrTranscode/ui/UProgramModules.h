@@ -1,5 +1,5 @@
 // The program-wide objects of the desktop program and their order of life: the allocator's
-// policy for large blocks fixed first (ui/UMemoryPolicy.h), Qt's own translations for the
+// policy for large blocks fixed first (support/UMemoryPolicy.h), Qt's own translations for the
 // chosen language installed, then created as the main window, the conversion task
 // DmRecordToMP4, then the settings module DmReadSysParamIni (which sets the debug-log
 // level before any worker thread exists); released as: running task threads stopped and

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "ui/UMemoryPolicy.h"
+#include "support/UMemoryPolicy.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VYR_OWN_ALLOCATOR 1

@@ -1,6 +1,7 @@
-// How the desktop program's allocator treats large blocks. The queue converts file after
-// file on fresh threads, and the decoders and encoders allocate and free buffers of many
-// megabytes. By default the C library raises its threshold for mapping large blocks each
+// How the programs' allocator treats large blocks. The desktop queue converts file after
+// file on fresh threads, a conversion in segments opens a decoder and an encoder per
+// segment on each of its transcoder threads, and the decoders and encoders allocate and
+// free buffers of many megabytes. By default the C library raises its threshold for mapping large blocks each
 // time such a block is freed, and with it the free space it keeps at the end of each
 // thread's pool (twice the threshold): after a while every pool keeps tens of megabytes
 // that no file needs any more, and a long queue run grows. A fixed threshold keeps large

@@ -1,4 +1,4 @@
-#include "ui/UMemoryPolicy.h"
+#include "support/UMemoryPolicy.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
