@@ -285,7 +285,8 @@ TEST(VyrconvertSafety, AFullDiskAndAFileSizeLimitFailCleanly) {
   TSmallTmpfs disk(1024 * 1024);
   if (!disk.Ok()) GTEST_SKIP() << disk.Why();
   const unsigned long long freeBefore = disk.FreeBytes();
-  TProcessResult r = RunProcess({Vyrconvert, "-f", "raw", "-o", disk.Path(), big, small});
+  // One file after the other: side by side, the small one would meet the disk still full.
+  TProcessResult r = RunProcess({Vyrconvert, "-j", "1", "-f", "raw", "-o", disk.Path(), big, small});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_TRUE(Contains(r.Err, "big.vyr: writing " + disk.Path() + "/big.MJPG failed")) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "No space left")) << r.Err;
