@@ -11,25 +11,7 @@ secs="${1:-60}"; runs="${2:-3}"; only="${3:-}"
 bin=build/bin
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
-# Audio payloads of a recording as one raw G.711 / PCM stream, for ffmpeg's input.
-extract_audio() {
-  python3 - "$1" "$2" <<'PY'
-import struct, sys
-d = open(sys.argv[1], 'rb').read(); p = 0; out = bytearray()
-while p + 16 <= len(d):
-    cmd, ln = struct.unpack_from('<H', d, p + 6)[0], struct.unpack_from('<H', d, p + 14)[0]; p += 16
-    if cmd in (769, 770):
-        fl = struct.unpack_from('<I', d, p + 12)[0]; p += 24
-        if cmd == 770: out += d[p:p + fl]
-        p += fl
-    else:
-        p += ln
-open(sys.argv[2], 'wb').write(out)
-PY
-}
-
-now() { date +%s.%N; }
-peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+. bench/common.sh
 
 bench() {  # name video resolution x264-threads-note
   local name=$1 video=$2 res=$3
@@ -47,8 +29,9 @@ bench() {  # name video resolution x264-threads-note
       local fmt=mjpeg; [ "$video" = h265 ] && fmt=hevc
       t0=$(now); ffmpeg -v error -y -threads 1 -f $fmt -i "$es" -f alaw -ar 8000 -i "$work/$name.alaw" -c:v libx264 \
         -preset veryfast -tune zerolatency -profile:v baseline -crf 24 -threads 1 -c:a aac "$work/ff.mp4"; t1=$(now)
+      # ffmpeg with its defaults: the same encoder set-up, every thread setting left to it.
       t2=$(now); ffmpeg -v error -y -f $fmt -i "$es" -f alaw -ar 8000 -i "$work/$name.alaw" -c:v libx264 \
-        -preset veryfast -tune zerolatency -profile:v baseline -crf 24 -threads 1 -c:a aac "$work/ff.mp4"; t3=$(now)
+        -preset veryfast -tune zerolatency -profile:v baseline -crf 24 -c:a aac "$work/ff.mp4"; t3=$(now)
       theirs_mt+=("$(echo "$t3 - $t2" | bc)")
     fi
     theirs+=("$(echo "$t1 - $t0" | bc)")
@@ -59,8 +42,10 @@ bench() {  # name video resolution x264-threads-note
   best_o=$(printf '%s\n' "${ours[@]}" | sort -n | head -1)
   best_t=$(printf '%s\n' "${theirs[@]}" | sort -n | head -1)
   [ ${#theirs_mt[@]} -gt 0 ] && best_m=$(printf '%.2f s' "$(printf '%s\n' "${theirs_mt[@]}" | sort -n | head -1)")
-  printf '| %-22s | %8.2f s | %8.2f s | %5.2f | %9s | %6d MB |\n' "$name" "$best_o" "$best_t" \
-    "$(echo "$best_o / $best_t" | bc -l)" "$best_m" "$((peak / 1024))"
+  local ratio_m="-"
+  [ "$best_m" != "-" ] && ratio_m=$(printf '%.2f' "$(echo "$best_o / ${best_m% s}" | bc -l)")
+  printf '| %-22s | %8.2f s | %8.2f s | %5.2f | %9s | %5s | %6d MB |\n' "$name" "$best_o" "$best_t" \
+    "$(echo "$best_o / $best_t" | bc -l)" "$best_m" "$ratio_m" "$((peak / 1024))"
 }
 
 # --timing stamps against --timing rate on one recording, alternating runs.
@@ -80,8 +65,8 @@ timing_cost() {  # name video resolution
 mkdir -p "$work/out"
 echo "Recording length ${secs} s, best of ${runs} alternating runs, $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
 if [ "$only" != timing ]; then
-  echo "| recording              | vyrconvert | ffmpeg     | ratio | ffmpeg mt | our peak |"
-  echo "|------------------------|------------|------------|-------|-----------|----------|"
+  echo "| recording              | vyrconvert | ffmpeg 1 thread | ratio | ffmpeg defaults | ratio | our peak |"
+  echo "|------------------------|------------|-----------------|-------|-----------------|-------|----------|"
   bench h264-1080p-alaw h264 4
   bench mjpeg-720p-alaw mjpeg 3
   bench h265-1080p-alaw h265 4
