@@ -63,8 +63,8 @@ inline std::string DescribeConversionStatus(TConversionStatus AStatus, bool ARaw
     case TConversionStatus::WriteFailed:
       return named ? "writing " + AOutput + " failed (disk full or I/O error)" : "writing the output failed";
     case TConversionStatus::NothingWritten:
-      if (ARawVideo) return named ? "holds no video (" + AOutput + " is empty)" : "holds no video";
-      return named ? "holds nothing to convert (no file written)" : "holds nothing to convert";
+      if (ARawVideo) return named ? "holds no video (" + AOutput + " is empty)" : "the recording holds no video";
+      return named ? "holds nothing to convert (no file written)" : "the recording holds nothing to convert";
     case TConversionStatus::OutOfMemory: return "not enough memory to convert the recording";
     case TConversionStatus::Failed: return "the conversion failed";
   }

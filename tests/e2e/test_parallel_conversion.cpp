@@ -201,7 +201,7 @@ TEST(ParallelConversion, BatchesResumeAndReportInOrder) {
   EXPECT_TRUE(Contains(lines[0], "\"pictures\":300")) << lines[0];
   EXPECT_TRUE(Contains(lines[1], "\"status\":\"converted\"")) << lines[1];
   EXPECT_TRUE(Contains(lines[2], "\"status\":\"failed\"")) << lines[2];
-  EXPECT_TRUE(Contains(lines[2], "\"reason\":\"holds nothing to convert")) << lines[2];
+  EXPECT_TRUE(Contains(lines[2], "\"reason\":\"the recording holds nothing to convert")) << lines[2];
   EXPECT_TRUE(Contains(lines[3], "\"status\":\"warning\"")) << lines[3];
   EXPECT_TRUE(Contains(lines[3], "\"damaged_regions\":1,\"damaged_bytes\":3000")) << lines[3];
   EXPECT_TRUE(Contains(lines[4], "e_\\ufffd\\ufffd.vyr")) << lines[4];
