@@ -90,6 +90,21 @@ TScopedEnv::~TScopedEnv() {
   else ::unsetenv(FName.c_str());
 }
 
+TPrivateUserEnv::TPrivateUserEnv()
+    : FAppData("APPDATA", AppData()),
+      FHome("HOME", Home()),
+      // Where the desktop program keeps its own settings: never the user's real folder.
+      FConfigHome("XDG_CONFIG_HOME", ConfigHome()),
+      FRuntime("XDG_RUNTIME_DIR", Runtime()),
+      FTmp("TMPDIR", FDir.Path()) {
+  ::mkdir(AppData().c_str(), 0700);
+  ::mkdir((AppData() + "/Vyr Player").c_str(), 0700);
+  ::mkdir(Home().c_str(), 0700);
+  ::mkdir(Runtime().c_str(), 0700);
+}
+
+void TPrivateUserEnv::WriteSettings(const std::string& AText) const { WriteFileBytes(SettingsFile(), AText); }
+
 std::string ReadFileBytes(const std::string& AFileName) {
   std::ifstream in(AFileName, std::ios::binary);
   std::ostringstream ss;

@@ -49,6 +49,25 @@ class TScopedEnv {
   bool FHadOld;
 };
 
+// A user of the programs of their own: APPDATA (with its "Vyr Player" folder), HOME,
+// XDG_CONFIG_HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary folder, for the objects
+// of a test and for the programs it starts.
+class TPrivateUserEnv {
+ public:
+  TPrivateUserEnv();
+  const TTempDir& Dir() const { return FDir; }
+  std::string AppData() const { return FDir.File("appdata"); }
+  std::string Home() const { return FDir.File("home"); }
+  std::string Runtime() const { return FDir.File("run"); }
+  std::string ConfigHome() const { return FDir.File("config"); }
+  std::string SettingsFile() const { return AppData() + "/Vyr Player/SysParams.ini"; }
+  void WriteSettings(const std::string& AText) const;
+
+ private:
+  TTempDir FDir;
+  TScopedEnv FAppData, FHome, FConfigHome, FRuntime, FTmp;
+};
+
 std::string ReadFileBytes(const std::string& AFileName);
 bool WriteFileBytes(const std::string& AFileName, const std::string& ABytes);
 bool FileExists(const std::string& AFileName);

@@ -12,23 +12,11 @@
 #include "ui/UFmVyrToMp4.h"
 
 TUiTestEnv::TUiTestEnv() {
-  ::mkdir(AppData().c_str(), 0700);
-  ::mkdir((AppData() + "/Vyr Player").c_str(), 0700);
-  ::mkdir(Home().c_str(), 0700);
-  ::mkdir(Runtime().c_str(), 0700);
-  FAppData = std::make_unique<TScopedEnv>("APPDATA", AppData());
-  FHome = std::make_unique<TScopedEnv>("HOME", Home());
-  // Where the program keeps its own settings: never the user's real folder.
-  FConfigHome = std::make_unique<TScopedEnv>("XDG_CONFIG_HOME", ConfigHome());
-  FRuntime = std::make_unique<TScopedEnv>("XDG_RUNTIME_DIR", Runtime());
-  FTmp = std::make_unique<TScopedEnv>("TMPDIR", FDir.Path());
   // The shipped language files beside the test programs; no configuration: English.
   CreateMultiLanguage(GetInstallDir(), AppData() + "/Vyr Player/Language.ini");
 }
 
 TUiTestEnv::~TUiTestEnv() { FreeMultiLanguage(); }
-
-void TUiTestEnv::WriteSettings(const std::string& AText) const { WriteFileBytes(SettingsFile(), AText); }
 
 TWindowDialogs TDialogRecorder::Dialogs() {
   TWindowDialogs d;

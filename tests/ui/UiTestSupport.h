@@ -19,23 +19,12 @@
 class TFmVyrToMp4;
 struct TFileListRow;
 
-// APPDATA, HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR and TMPDIR in a fresh temporary
-// folder, and the language engine with the shipped English texts.
-class TUiTestEnv {
+// A private user (see TPrivateUserEnv) and the language engine with the shipped English
+// texts.
+class TUiTestEnv : public TPrivateUserEnv {
  public:
   TUiTestEnv();
   ~TUiTestEnv();
-  const TTempDir& Dir() const { return FDir; }
-  std::string AppData() const { return FDir.File("appdata"); }
-  std::string Home() const { return FDir.File("home"); }
-  std::string Runtime() const { return FDir.File("run"); }
-  std::string ConfigHome() const { return FDir.File("config"); }
-  std::string SettingsFile() const { return AppData() + "/Vyr Player/SysParams.ini"; }
-  void WriteSettings(const std::string& AText) const;
-
- private:
-  TTempDir FDir;
-  std::unique_ptr<TScopedEnv> FAppData, FHome, FConfigHome, FRuntime, FTmp;
 };
 
 // Records every message box and answers it.

@@ -32,19 +32,11 @@ bool WaitForFile(const std::string& APath, int AMs) {
 class SecondStart : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::mkdir(FDir.File("appdata").c_str(), 0700);
-    ::mkdir(FDir.File("appdata/Vyr Player").c_str(), 0700);
-    ::mkdir(FDir.File("home").c_str(), 0700);
-    ::mkdir(FDir.File("run").c_str(), 0700);
     // The log on, so the first instance tells what it did.
-    WriteFileBytes(FDir.File("appdata/Vyr Player/SysParams.ini"),
-                   "[RecordBrowerParam]\nLogLevel=1\nDireRecordPath=" + FDir.File("out") + "/\n");
+    FEnv.WriteSettings("[RecordBrowerParam]\nLogLevel=1\nDireRecordPath=" + FDir.File("out") + "/\n");
   }
-  TTempDir FDir;
-  TScopedEnv FAppData{"APPDATA", FDir.File("appdata")};
-  TScopedEnv FHome{"HOME", FDir.File("home")};
-  TScopedEnv FRuntime{"XDG_RUNTIME_DIR", FDir.File("run")};
-  TScopedEnv FTmp{"TMPDIR", FDir.Path()};
+  TPrivateUserEnv FEnv;
+  const TTempDir& FDir = FEnv.Dir();
   TScopedEnv FPlatform{"QT_QPA_PLATFORM", "offscreen"};
 };
 

@@ -89,24 +89,15 @@ bool ClosedByPeer(int AFd) {
 class UserSockets : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::mkdir(FDir.File("appdata").c_str(), 0700);
-    ::mkdir(FDir.File("appdata/Vyr Player").c_str(), 0700);
-    ::mkdir(FDir.File("home").c_str(), 0700);
-    ::mkdir(FDir.File("run").c_str(), 0700);
     WriteSettings("[RecordBrowerParam]\nLogLevel=1\nDireRecordPath=" + FDir.File("out") + "/\n");
   }
-  void WriteSettings(const std::string& AText) {
-    WriteFileBytes(FDir.File("appdata/Vyr Player/SysParams.ini"), AText);
-  }
-  std::string HomeRuntime() const { return FDir.File("home") + "/.cache/VyrTranscode/run"; }
-  std::string XdgRuntime() const { return FDir.File("run") + "/VyrTranscode"; }
+  void WriteSettings(const std::string& AText) { FEnv.WriteSettings(AText); }
+  std::string HomeRuntime() const { return FEnv.Home() + "/.cache/VyrTranscode/run"; }
+  std::string XdgRuntime() const { return FEnv.Runtime() + "/VyrTranscode"; }
   static bool IsRoot() { return ::geteuid() == 0; }
 
-  TTempDir FDir;
-  TScopedEnv FAppData{"APPDATA", FDir.File("appdata")};
-  TScopedEnv FHome{"HOME", FDir.File("home")};
-  TScopedEnv FRuntime{"XDG_RUNTIME_DIR", FDir.File("run")};
-  TScopedEnv FTmp{"TMPDIR", FDir.Path()};
+  TPrivateUserEnv FEnv;
+  const TTempDir& FDir = FEnv.Dir();
   TScopedEnv FPlatform{"QT_QPA_PLATFORM", "offscreen"};
 };
 
