@@ -266,3 +266,14 @@ TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::strin
   if (!encoder->Open(ASpec, static_cast<int>(w), static_cast<int>(h), AError)) return nullptr;
   return [encoder](uint32_t AIndex, bool& AKeyFrame) { return encoder->Encode(AIndex, AKeyFrame); };
 }
+
+bool SaveEncodedRecording(const TRecordingSpec& ASpec, const std::string& APath, std::string& AError,
+                          const TFrameWrittenHook& AAfterFrame) {
+  TVideoPayloadSource source = EncodedPayloadSource(ASpec, AError);
+  if (!source) return false;
+  TVyrRecordBuilder builder;
+  GenerateRecording(ASpec, source, builder, AAfterFrame);
+  if (builder.SaveToFile(APath)) return true;
+  AError = "cannot write " + APath;
+  return false;
+}

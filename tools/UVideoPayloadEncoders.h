@@ -29,3 +29,9 @@ void AddPictureGrain(int AWidth, int AHeight, uint32_t AIndex, uint8_t AAmplitud
 // A payload source that encodes the test picture in ASpec.VideoType at the size of
 // ASpec.VideoMode. Empty function and a message in AError when the codec cannot be opened.
 TVideoPayloadSource EncodedPayloadSource(const TRecordingSpec& ASpec, std::string& AError);
+
+// Writes a whole recording with EncodedPayloadSource's pictures to APath. AAfterFrame is
+// called as by GenerateRecording; the blocks added until it stops are written. False, with
+// a message in AError, when the codec cannot be opened or the file cannot be written.
+bool SaveEncodedRecording(const TRecordingSpec& ASpec, const std::string& APath, std::string& AError,
+                          const TFrameWrittenHook& AAfterFrame = nullptr);

@@ -131,11 +131,7 @@ TEST(SegmentTranscoder, ProgressIsWhatTheFileHolds) {
   spec.VideoMode = OmResolution_QCIF;
   spec.Frames = 1500;
   std::string error;
-  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
-  ASSERT_TRUE(source) << error;
-  TVyrRecordBuilder builder;
-  ASSERT_TRUE(GenerateRecording(spec, source, builder));
-  ASSERT_TRUE(builder.SaveToFile(dir.File("cam.vyr")));
+  ASSERT_TRUE(SaveEncodedRecording(spec, dir.File("cam.vyr"), error)) << error;
 
   // Converts on a thread of its own until AStopWhen says so; the outcome and the progress
   // seen at the stop.

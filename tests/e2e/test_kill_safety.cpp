@@ -23,12 +23,8 @@ std::string LongRecording(const TTempDir& ADir, int AVideoType, uint32_t AFrames
   spec.Frames = AFrames;
   spec.KeyInterval = 50;
   std::string error;
-  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
-  EXPECT_TRUE(source) << error;
-  TVyrRecordBuilder b;
-  GenerateRecording(spec, source, b);
   std::string path = ADir.File("cam.vyr");
-  EXPECT_TRUE(b.SaveToFile(path));
+  EXPECT_TRUE(SaveEncodedRecording(spec, path, error)) << error;
   return path;
 }
 }  // namespace

@@ -29,12 +29,8 @@ std::string MakeRecording(const TTempDir& ADir, const std::string& AName, uint32
   spec.Frames = AFrames;
   spec.KeyInterval = 25;
   std::string error;
-  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
-  if (!source) return std::string();
-  TVyrRecordBuilder b;
-  GenerateRecording(spec, source, b);
   const std::string path = ADir.File(AName);
-  return b.SaveToFile(path) ? path : std::string();
+  return SaveEncodedRecording(spec, path, error) ? path : std::string();
 }
 
 }  // namespace

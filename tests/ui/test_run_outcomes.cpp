@@ -33,12 +33,8 @@ std::string MakeRecording(const TTempDir& ADir, const std::string& AName, uint32
   spec.Frames = AFrames;
   spec.KeyInterval = 25;
   std::string error;
-  TVideoPayloadSource source = EncodedPayloadSource(spec, error);
-  if (!source) return std::string();
-  TVyrRecordBuilder b;
-  GenerateRecording(spec, source, b, AAfterFrame);
   const std::string path = ADir.File(AName);
-  return b.SaveToFile(path) ? path : std::string();
+  return SaveEncodedRecording(spec, path, error, AAfterFrame) ? path : std::string();
 }
 
 // A recording whose blocks carry pattern bytes in place of video: enough for the probe.
