@@ -173,8 +173,8 @@ void WriteTkhdBox(TBoxWriter& AOut, const TMp4MovieInfo& AMovie, const TMp4Track
   AOut.U16(0);
   for (uint32_t m : UnityMatrix) AOut.U32(m);
   bool video = ATrack.Kind() == TMp4TrackKind::Video;
-  AOut.U32(video ? uint32_t{ATrack.Width} << 16 : 0);
-  AOut.U32(video ? uint32_t{ATrack.Height} << 16 : 0);
+  AOut.U32(video ? uint32_t{ATrack.VideoEntries.front().Width} << 16 : 0);
+  AOut.U32(video ? uint32_t{ATrack.VideoEntries.front().Height} << 16 : 0);
   AOut.EndBox(box);
 }
 
@@ -350,9 +350,8 @@ void WriteMp4aBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
 void WriteStsdBox(TBoxWriter& AOut, const TMp4Track& ATrack) {
   int64_t box = AOut.BeginFullBox("stsd", 0, 0);
   if (ATrack.Kind() == TMp4TrackKind::Video) {
-    AOut.U32(static_cast<uint32_t>(1 + ATrack.MoreVideoEntries.size()));
-    WriteAvc1Box(AOut, ATrack.FirstVideoEntry(), ATrack.LengthSizeMinusOne);
-    for (const TMp4VideoEntry& e : ATrack.MoreVideoEntries) WriteAvc1Box(AOut, e, ATrack.LengthSizeMinusOne);
+    AOut.U32(static_cast<uint32_t>(ATrack.VideoEntries.size()));
+    for (const TMp4VideoEntry& e : ATrack.VideoEntries) WriteAvc1Box(AOut, e, ATrack.LengthSizeMinusOne);
   } else {
     AOut.U32(1);
     WriteMp4aBox(AOut, ATrack);

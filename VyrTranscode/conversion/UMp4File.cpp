@@ -79,11 +79,12 @@ uint32_t TMp4File::AddH264VideoTrack(uint32_t ATimeScale, uint64_t ASampleDurati
   uint32_t id = AddTrack(TMp4TrackKind::Video, ATimeScale, ASampleDuration);
   if (id == 0) return 0;
   TMp4Track& track = *FTracks.back();
-  track.Width = AWidth;
-  track.Height = AHeight;
-  track.ProfileIdc = AProfileIdc;
-  track.ProfileCompatibility = AProfileCompatibility;
-  track.LevelIdc = ALevelIdc;
+  TMp4VideoEntry& first = track.VideoEntries.front();
+  first.Width = AWidth;
+  first.Height = AHeight;
+  first.ProfileIdc = AProfileIdc;
+  first.ProfileCompatibility = AProfileCompatibility;
+  first.LevelIdc = ALevelIdc;
   track.LengthSizeMinusOne = ALengthSizeMinusOne;
   return id;
 }
@@ -97,13 +98,13 @@ uint32_t TMp4File::AddAudioTrack(uint32_t ATimeScale, uint64_t ASampleDuration, 
 bool TMp4File::AddH264SequenceParameterSet(uint32_t ATrackId, const uint8_t* AData, uint16_t ASize) {
   TMp4Track* track = FindTrack(ATrackId);
   if (!track || track->Kind() != TMp4TrackKind::Video) return false;
-  return AddParameterSet(track->SequenceParameterSets, AData, ASize);
+  return AddParameterSet(track->VideoEntries.front().SequenceParameterSets, AData, ASize);
 }
 
 bool TMp4File::AddH264PictureParameterSet(uint32_t ATrackId, const uint8_t* AData, uint16_t ASize) {
   TMp4Track* track = FindTrack(ATrackId);
   if (!track || track->Kind() != TMp4TrackKind::Video) return false;
-  return AddParameterSet(track->PictureParameterSets, AData, ASize);
+  return AddParameterSet(track->VideoEntries.front().PictureParameterSets, AData, ASize);
 }
 
 bool TMp4File::SetTrackESConfiguration(uint32_t ATrackId, const uint8_t* AData, uint32_t ASize) {
@@ -149,13 +150,13 @@ bool TMp4File::SetLastSampleDuration(uint32_t ATrackId, uint64_t ADuration) {
 uint32_t TMp4File::AddH264SampleDescription(uint32_t ATrackId, const TMp4VideoEntry& AEntry) {
   TMp4Track* track = FindTrack(ATrackId);
   if (!track || track->Kind() != TMp4TrackKind::Video) return 0;
-  track->MoreVideoEntries.push_back(AEntry);
-  return static_cast<uint32_t>(1 + track->MoreVideoEntries.size());
+  track->VideoEntries.push_back(AEntry);
+  return static_cast<uint32_t>(track->VideoEntries.size());
 }
 
 bool TMp4File::SetSampleDescription(uint32_t ATrackId, uint32_t AIndex) {
   TMp4Track* track = FindTrack(ATrackId);
-  if (!track || AIndex == 0 || AIndex > 1 + track->MoreVideoEntries.size()) return false;
+  if (!track || AIndex == 0 || AIndex > track->VideoEntries.size()) return false;
   track->CurrentDescription = AIndex;
   return true;
 }

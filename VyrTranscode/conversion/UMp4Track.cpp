@@ -16,18 +16,6 @@ void AppendRun(std::vector<TMp4Run<T>>& ARuns, T AValue) {
 TMp4Track::TMp4Track(uint32_t AId, TMp4TrackKind AKind, uint32_t ATimeScale, uint64_t AFixedDuration)
     : FId(AId), FKind(AKind), FTimeScale(ATimeScale), FFixedDuration(AFixedDuration) {}
 
-TMp4VideoEntry TMp4Track::FirstVideoEntry() const {
-  TMp4VideoEntry e;
-  e.Width = Width;
-  e.Height = Height;
-  e.ProfileIdc = ProfileIdc;
-  e.ProfileCompatibility = ProfileCompatibility;
-  e.LevelIdc = LevelIdc;
-  e.SequenceParameterSets = SequenceParameterSets;
-  e.PictureParameterSets = PictureParameterSets;
-  return e;
-}
-
 void TMp4Track::AddSample(uint64_t AOffset, uint32_t ASize, uint32_t ADuration,
                           int32_t ARenderingOffset, bool ASync, uint32_t ADescription) {
   // Sizes: one value while all agree, the full table from the first difference on.

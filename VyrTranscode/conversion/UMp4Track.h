@@ -104,21 +104,12 @@ class TMp4Track {
   const std::vector<TMp4Run<uint32_t>>& ChunkDescriptions() const { return FChunkDescriptions; }
   bool NeedsLargeOffsets() const { return FLargeOffsets; }
 
-  // Video set-up.
-  uint16_t Width = 0;
-  uint16_t Height = 0;
-  uint8_t ProfileIdc = 0;
-  uint8_t ProfileCompatibility = 0;
-  uint8_t LevelIdc = 0;
+  // Video set-up: the sample descriptions in order. The first is made with the track and
+  // gives the track its size; later ones describe changes of the parameter sets.
+  std::vector<TMp4VideoEntry> VideoEntries = std::vector<TMp4VideoEntry>(1);
   uint8_t LengthSizeMinusOne = 3;
-  std::vector<std::vector<uint8_t>> SequenceParameterSets;
-  std::vector<std::vector<uint8_t>> PictureParameterSets;
-  // Sample descriptions 2, 3, … of a video track (the first is the set-up above), and the
-  // one that samples written from now on use.
-  std::vector<TMp4VideoEntry> MoreVideoEntries;
+  // The description (1-based) that samples written from now on use.
   uint32_t CurrentDescription = 1;
-  // The set-up above as a sample description.
-  TMp4VideoEntry FirstVideoEntry() const;
   // Audio set-up.
   uint8_t AudioType = 0;
   std::vector<uint8_t> DecoderSpecificInfo;
