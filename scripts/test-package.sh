@@ -16,25 +16,9 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 app_id=org.vyrtranscode.VyrTranscode
 mime_type=application/x-vyr-recording
 
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# shellcheck source=../tests/packaging/checks.sh
+source tests/packaging/checks.sh
 ok() { echo "ok: $*"; }
-# quiet NAME COMMAND...: the command must succeed and print nothing on standard error.
-quiet() {
-  local name="$1" rc
-  shift
-  "$@" >"$tmp/out" 2>"$tmp/err"
-  rc=$?
-  if [ $rc -ne 0 ]; then
-    fail "$name: exit status $rc"
-    cat "$tmp/out" "$tmp/err" >&2
-  elif [ -s "$tmp/err" ]; then
-    fail "$name: warnings"
-    cat "$tmp/err" >&2
-  else
-    ok "$name"
-  fi
-}
 
 if [ "$(dpkg-query -W -f='${Status}' vyrtranscode 2>/dev/null)" = "install ok installed" ]; then
   echo "test-package: vyrtranscode is installed already; this test installs and removes it, so remove it first" >&2
@@ -87,8 +71,8 @@ else
 fi
 
 # ---- desktop files, as installed ------------------------------------------------------
-quiet "desktop-file-validate (installed)" desktop-file-validate /usr/share/applications/$app_id.desktop
-quiet "appstreamcli validate (installed)" appstreamcli validate --no-net --strict /usr/share/metainfo/$app_id.metainfo.xml
+quiet_check "desktop-file-validate (installed)" desktop-file-validate /usr/share/applications/$app_id.desktop
+quiet_check "appstreamcli validate (installed)" appstreamcli validate --no-net --strict /usr/share/metainfo/$app_id.metainfo.xml
 # png_size FILE: width and height from the PNG's header.
 png_size() { od -An -tu1 -j16 -N8 "$1" 2>/dev/null | awk '{print $3 * 256 + $4 "x" $7 * 256 + $8}'; }
 for size in 16 22 24 32 48 64 128 256; do
@@ -111,7 +95,7 @@ got=$(XDG_DATA_HOME="$tmp/xdg-home" XDG_CONFIG_HOME="$tmp/xdg-home" xdg-mime que
 # ---- manual pages and completion --------------------------------------------------------
 for page in vyrconvert VyrTranscode vyrtranscode; do
   [ -n "$(man -w "$page" 2>/dev/null)" ] || fail "man finds no page $page"
-  quiet "man --warnings $page" env MANWIDTH=80 man --warnings -E UTF-8 "$page"
+  quiet_check "man --warnings $page" env MANWIDTH=80 man --warnings -E UTF-8 "$page"
 done
 got=$(bash -c 'source /usr/share/bash-completion/bash_completion && _completion_loader vyrconvert; complete -p vyrconvert' 2>&1)
 [ "$got" = "complete -F _vyrconvert vyrconvert" ] && ok "bash completion is loaded for vyrconvert" || fail "completion: '$got'"

@@ -9,8 +9,8 @@ src="$1" build="$2"
 export PATH="$build/bin:$PATH"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# shellcheck source=checks.sh
+source "$src/tests/packaging/checks.sh"
 
 # shellcheck disable=SC1091
 source /usr/share/bash-completion/bash_completion
@@ -63,17 +63,14 @@ done
 
 # ---- every option of --help: completed, and in the manual page ---------------------------
 help=$(vyrconvert --help 2>&1) || { fail "vyrconvert --help failed"; help=""; }
-mapfile -t options < <(printf '%s\n' "$help" | grep -oE '(^|[[ ])(-[a-zA-Z]|--[a-z][a-z-]*)' | tr -d '[ ' | LC_ALL=C sort -u)
+mapfile -t options < <(help_options "$help")
 [ "${#options[@]}" -ge 5 ] || fail "found only ${#options[@]} options in vyrconvert --help: ${options[*]}"
 offered=" $(complete_words vyrconvert -) "
-manual=$(MANWIDTH=80 man -E UTF-8 -l "$build/packaging/man/vyrconvert.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p')
+manual=$(manual_options "$build/packaging/man/vyrconvert.1")
 for o in "${options[@]}"; do
   [[ $offered == *" $o "* ]] || fail "completion does not offer $o"
-  grep -qE "^ {7}(-[a-zA-Z], )?$o( |,|$)" <<<"$manual" || fail "the manual page has no entry for $o"
+  manual_has_option "$manual" "$o" || fail "the manual page has no entry for $o"
 done
 echo "options of --help: ${options[*]}"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
+finish_checks

@@ -14,25 +14,14 @@ app_id=org.vyrtranscode.VyrTranscode
 mime_type=application/x-vyr-recording
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-# check NAME COMMAND...: the command must succeed and print nothing on standard error.
-check() {
-  local name="$1"; shift
-  if ! "$@" >"$tmp/out" 2>"$tmp/err"; then
-    fail "$name: exit status $?"; cat "$tmp/out" "$tmp/err" >&2
-  elif [ -s "$tmp/err" ]; then
-    fail "$name: warnings"; cat "$tmp/err" >&2
-  else
-    echo "ok: $name"
-  fi
-}
+# shellcheck source=checks.sh
+source "$src/tests/packaging/checks.sh"
 
 # ---- desktop entry and AppStream metadata ---------------------------------------------
-check "desktop-file-validate" desktop-file-validate "$pkg/$app_id.desktop"
+quiet_check "desktop-file-validate" desktop-file-validate "$pkg/$app_id.desktop"
 # desktop-file-validate also reports hints on standard output.
 [ ! -s "$tmp/out" ] || { fail "desktop-file-validate hints"; cat "$tmp/out" >&2; }
-check "appstreamcli validate" appstreamcli validate --no-net --strict --explain "$pkg/$app_id.metainfo.xml"
+quiet_check "appstreamcli validate" appstreamcli validate --no-net --strict --explain "$pkg/$app_id.metainfo.xml"
 
 entry_value() { sed -n "s/^$1=//p" "$pkg/$app_id.desktop"; }
 [ "$(entry_value Exec)" = "VyrTranscode %F" ] || fail "the entry does not open files with VyrTranscode: Exec=$(entry_value Exec)"
@@ -53,7 +42,7 @@ changelog=$(head -n1 "$pkg/debian/changelog" | sed -n 's/^vyrtranscode (\([^)]*\
 # ---- the file type ---------------------------------------------------------------------
 mkdir -p "$tmp/data/mime/packages" "$tmp/files"
 cp "$pkg/vyrtranscode-mime.xml" "$tmp/data/mime/packages/vyrtranscode.xml"
-check "update-mime-database" env XDG_DATA_HOME="$tmp/data" update-mime-database "$tmp/data/mime"
+quiet_check "update-mime-database" env XDG_DATA_HOME="$tmp/data" update-mime-database "$tmp/data/mime"
 cp "$sample" "$tmp/files/cam1.vyr"
 cp "$sample" "$tmp/files/CAM2.VYR"
 cp "$sample" "$tmp/files/Cam3.Vyr"
@@ -81,23 +70,20 @@ for page in "${pages[@]}"; do
   [ -e "$page" ] || continue
   grep -q '@VERSION@' "$page" && fail "$(basename "$page"): the version is not filled in"
   grep -q "\"VyrTranscode $version\"" "$page" || fail "$(basename "$page") does not state version $version"
-  check "man --warnings $(basename "$page")" env MANWIDTH=80 man --warnings -E UTF-8 -l "$page"
+  quiet_check "man --warnings $(basename "$page")" env MANWIDTH=80 man --warnings -E UTF-8 -l "$page"
   [ -s "$tmp/out" ] || fail "man printed nothing for $(basename "$page")"
 done
 
 # Every option the desktop program's --help names has its entry in its manual page.
 if [ -x "$build/bin/VyrTranscode" ]; then
   help=$("$build/bin/VyrTranscode" --help 2>&1) || fail "VyrTranscode --help failed"
-  manual=$(MANWIDTH=80 man -E UTF-8 -l "$build/packaging/man/VyrTranscode.1" 2>/dev/null | sed -n '/^OPTIONS/,/^[A-Z]/p')
-  mapfile -t options < <(grep -oE '(^|[[ ])(-[a-zA-Z]|--[a-z][a-z-]*)' <<<"$help" | tr -d '[ ' | LC_ALL=C sort -u)
+  manual=$(manual_options "$build/packaging/man/VyrTranscode.1")
+  mapfile -t options < <(help_options "$help")
   [ "${#options[@]}" -ge 3 ] || fail "found only ${#options[@]} options in VyrTranscode --help: ${options[*]}"
   for o in "${options[@]}"; do
-    grep -qE "^ {7}(-[a-zA-Z], )?$o( |,|$)" <<<"$manual" || fail "VyrTranscode.1 has no entry for $o"
+    manual_has_option "$manual" "$o" || fail "VyrTranscode.1 has no entry for $o"
   done
   echo "ok: VyrTranscode.1 has every option of --help: ${options[*]}"
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
+finish_checks
