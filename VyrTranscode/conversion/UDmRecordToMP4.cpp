@@ -36,11 +36,6 @@ void TRecordToMp4Thread::Run() {
 
 namespace {
 
-// A block's time stamp in ms, in 64 bits.
-int64_t StampMs(uint32_t ASeconds, uint16_t AMilliseconds) {
-  return static_cast<int64_t>(ASeconds) * 1000 + AMilliseconds;
-}
-
 // How a walk ended besides its normal end.
 enum class TWalkFailure { None, OutOfMemory, Other };
 
@@ -154,9 +149,7 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
       // A picture of a transcoded codec, in segment mode: a new segment starts at a picture
       // that a fresh decoder decodes as the sequential one would, once the segment spans 2 s
       // of stamps (50 pictures when the stamps do not count).
-      auto addToSegment = [&](const TOmVideoDataHead& AHead) {
-        const int64_t t = StampMs(AHead.dwSecTimeStamp, AHead.nMiliTimeStamp);
-        const bool valid = AHead.nMiliTimeStamp < 1000;
+      auto addToSegment = [&](const TOmVideoDataHead& AHead, int64_t t, bool valid) {
         if (!lCuts) lCuts.reset(new TSegmentCuts(AHead.byVideoType));
         const uint8_t* data = lPayload.data();
         const size_t size = AHead.dwFrameLength;
@@ -228,26 +221,26 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           const TOmVideoDataHead& lVideoHead = block.Video;
           // An empty video block carries no picture; above all it is no request to drain.
           if (lVideoHead.dwFrameLength > 0) {
-            lMp4Maker->SetVideoBlockTime(StampMs(lVideoHead.dwSecTimeStamp, lVideoHead.nMiliTimeStamp),
-                                         lVideoHead.nMiliTimeStamp < 1000);
+            const int64_t stampMs = block.StampMs();
+            const bool stampValid = block.StampValid();
             if (!readPayload(block)) break;
             if (lVideoHead.byVideoType == OmVideoType_H264) {
               // Copied as it comes: whatever is transcoded before it goes first.
               flushSegments();
-              lMp4Maker->SetVideoBlockTime(StampMs(lVideoHead.dwSecTimeStamp, lVideoHead.nMiliTimeStamp),
-                                           lVideoHead.nMiliTimeStamp < 1000);
+              lMp4Maker->SetVideoBlockTime(stampMs, stampValid);
               lMp4Maker->PushVideoX264Frame(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
                                             lVideoHead.byFrameType);
             } else if (ATranscoders > 1 && !lVideoToX264) {
               if (!lSegments)
                 lSegments.reset(new TSegmentTranscoder(SharedEncoderBudget(), ATranscoders, NominalFrameRate(AFrameRate), AAbort));
-              addToSegment(lVideoHead);
+              addToSegment(lVideoHead, stampMs, stampValid);
               lSegments->WriteFinished(writeSegment);
             } else {
               if (!lVideoToX264) {
                 lVideoToX264.reset(new TVideoToX264());
                 lVideoToX264->SetFPS(NominalFrameRate(AFrameRate));
               }
+              lMp4Maker->SetVideoBlockTime(stampMs, stampValid);
               if (lVideoToX264->TranscodeToX264(lPayload.data(), static_cast<int32_t>(lVideoHead.dwFrameLength),
                                                 lVideoHead.byVideoType, lX264Buff) &&
                   !lX264Buff.empty()) {
@@ -262,13 +255,11 @@ TConversionOutcome ConvertRecordStreamToMp4(TStream& ASource, int32_t AWidth, in
           if (lCurrent) {
             // With the segment it came in: written after the segment's pictures.
             lCurrent->Audio.push_back({std::vector<uint8_t>(lPayload.data(), lPayload.data() + lAudioHead.dwFrameLength),
-                                       StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
-                                       lAudioHead.nMiliTimeStamp < 1000, lAudioHead.byAudioType});
+                                       block.StampMs(), block.StampValid(), lAudioHead.byAudioType});
             lCurrent->SourceEnd = reader.Position();
             continue;
           }
-          lMp4Maker->SetAudioBlockTime(StampMs(lAudioHead.dwSecTimeStamp, lAudioHead.nMiliTimeStamp),
-                                       lAudioHead.nMiliTimeStamp < 1000);
+          lMp4Maker->SetAudioBlockTime(block.StampMs(), block.StampValid());
           lMp4Maker->PushAudioFrame(lPayload.data(), static_cast<int32_t>(lAudioHead.dwFrameLength),
                                     lAudioHead.byAudioType);
         }

@@ -106,10 +106,6 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
   bool havePicture = false, audioOnlyStamps = false;
   uint32_t lastPictureId = 0;
   int64_t lastPictureMs = 0;
-  auto stampOf = [](uint32_t ASeconds, uint16_t AMilliseconds) {
-    return static_cast<int64_t>(ASeconds) * 1000 + AMilliseconds;
-  };
-
   // Damaged regions are skipped; the counts run on across them, so the rate holds for the
   // whole recording.
   for (TOmReadItem item; (item = reader.Next(block, damage)) != TOmReadItem::End;) {
@@ -132,7 +128,7 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
       }
       wholeRate.AddBlock(v.dwSecTimeStamp, counted);
       // A new picture: another frame number or another stamp than the block before.
-      const int64_t ms = stampOf(v.dwSecTimeStamp, v.nMiliTimeStamp);
+      const int64_t ms = block.StampMs();
       if (!havePicture || v.dwFrameID != lastPictureId || ms != lastPictureMs) {
         if (havePicture) {
           ++FStampSteps;
@@ -152,7 +148,7 @@ bool TVyrRecordProbe::GetVideoInfo(TStream* AFileStream) {
       if (FAudioEncType == 255) FAudioEncType = block.Audio.byAudioType;
       if (!havePicture) {
         // Without pictures (so far), the audio's stamps tell when the recording was made.
-        const int64_t ms = stampOf(block.Audio.dwSecTimeStamp, block.Audio.nMiliTimeStamp);
+        const int64_t ms = block.StampMs();
         if (!FHasStamps) FFirstStampMs = ms;
         FHasStamps = true;
         audioOnlyStamps = true;

@@ -64,6 +64,13 @@ struct TOmBlock {
 
   bool IsVideo() const { return Head.nCmd == OmCmdSendVideoData; }
   bool IsAudio() const { return Head.nCmd == OmCmdSendAudioData; }
+  // The time stamp of a video or audio block in ms, in 64 bits, and whether it can be used
+  // as a time (a millisecond field of 1000 or more cannot).
+  int64_t StampMs() const {
+    return IsAudio() ? static_cast<int64_t>(Audio.dwSecTimeStamp) * 1000 + Audio.nMiliTimeStamp
+                     : static_cast<int64_t>(Video.dwSecTimeStamp) * 1000 + Video.nMiliTimeStamp;
+  }
+  bool StampValid() const { return (IsAudio() ? Audio.nMiliTimeStamp : Video.nMiliTimeStamp) < 1000; }
   // Payload bytes the file holds (fewer than PayloadLength only for a cut block).
   uint32_t AvailableLength(int64_t AFileSize) const;
 };
