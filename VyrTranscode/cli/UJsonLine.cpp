@@ -4,16 +4,14 @@
 
 #include "support/UText.h"
 
-std::string JsonString(const std::string& AText, bool* AValid) {
+std::string JsonString(const std::string& AText) {
   std::string out = "\"";
-  bool valid = true;
   char buf[8];
   for (size_t i = 0; i < AText.size();) {
     const unsigned char c = static_cast<unsigned char>(AText[i]);
     const size_t n = Utf8CharLength(AText, i);
     if (n == 0) {
       out += "\\ufffd";
-      valid = false;
       ++i;
       continue;
     }
@@ -37,7 +35,6 @@ std::string JsonString(const std::string& AText, bool* AValid) {
     }
     i += n;
   }
-  if (AValid) *AValid = valid;
   return out + "\"";
 }
 

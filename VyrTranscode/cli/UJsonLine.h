@@ -5,9 +5,8 @@
 #include <string>
 
 // A JSON string literal of AText: quotes, backslashes and control characters escaped, and every
-// byte that is not part of a valid UTF-8 character written as \ufffd. AValid (may be null)
-// receives whether AText was valid UTF-8.
-std::string JsonString(const std::string& AText, bool* AValid = nullptr);
+// byte that is not part of a valid UTF-8 character written as \ufffd.
+std::string JsonString(const std::string& AText);
 
 // The bytes of AText as lower-case hex digits.
 std::string HexBytes(const std::string& AText);

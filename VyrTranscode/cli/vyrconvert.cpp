@@ -28,6 +28,7 @@
 #include "conversion/URecordProbe.h"
 #include "conversion/URecordToMp4Task.h"
 #include "support/UMemoryPolicy.h"
+#include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -200,13 +201,11 @@ std::string JsonSummary(const TJob& AJob, bool AMp4) {
   struct stat st {};
   const int64_t bytes = !output.empty() && ::stat(output.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
   TJsonObject json;
-  bool valid = true;
-  JsonString(AJob.File, &valid);
   json.Add("input", AJob.File).Add("output", output).Add("status", status).Add("reason", reason);
   json.Add("pictures", o.VideoFrames).Add("audio_frames", o.AudioFrames).Add("duration_s", o.Duration, 3);
   json.Add("bytes", bytes).Add("damaged_regions", o.DamagedRegions).Add("damaged_bytes", o.DamagedBytes);
   json.Add("seconds", AJob.Seconds, 3);
-  if (!valid) json.Add("input_hex", HexBytes(AJob.File));
+  if (!IsUtf8(AJob.File)) json.Add("input_hex", HexBytes(AJob.File));
   return json.Text();
 }
 
