@@ -155,6 +155,9 @@ bool ReportOutcome(const std::string& AFile, const TConversionOutcome& AOutcome,
   }
   if (ok && !AOutcome.Warning.empty())
     std::fprintf(stderr, "vyrconvert: %s: warning: %s\n", file.c_str(), AOutcome.Warning.c_str());
+  // An MP4 of sound alone is a success, but rarely what was wanted.
+  if (AMp4 && AOutcome.Status == TConversionStatus::Converted && AOutcome.VideoFrames == 0)
+    std::fprintf(stderr, "vyrconvert: %s: warning: the recording holds no video\n", file.c_str());
   return ok;
 }
 

@@ -202,6 +202,21 @@ TEST(VyrconvertE2E, FailuresAreNamedAndTheOtherFilesStillConvert) {
   EXPECT_NE(full.Err.find("cannot create the output folder " + good + "/out/"), std::string::npos) << full.Err;
 }
 
+// A recording of sound alone converts to an MP4 of sound, and the user is told it has no video.
+TEST(VyrconvertE2E, SoundAloneConvertsWithAWarning) {
+  TTempDir dir;
+  const std::string src = MakeRecording(dir, "mic.vyr", Spec(-1, AUDIO_TYPE_G711A));
+  TProcessResult r = RunProcess({Vyrconvert, "-o", dir.Path(), src});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Out.find("mic.mp4: 0 pictures"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Err.find("mic.vyr: warning: the recording holds no video\n"), std::string::npos) << r.Err;
+  TMediaInfo info = ProbeMedia(dir.File("mic.mp4"));
+  ASSERT_TRUE(info.Ok) << info.Errors;
+  EXPECT_FALSE(info.Video());
+  ASSERT_TRUE(info.Audio());
+  EXPECT_NEAR(info.Audio()->Duration, 3.0, 0.2);
+}
+
 TEST(VyrconvertE2E, CtrlCClosesTheCurrentMp4AndExits130) {
   TTempDir dir;
   TRecordingSpec spec = Spec(OmVideoType_MJPEG, AUDIO_TYPE_G711A);
