@@ -196,18 +196,22 @@ uint32_t TMP4Maker::AddVideoTrackID(const TEncNaluUnit& ANalu) {
   }
   FFrameRate = NominalFrameRate(FFrameRate);
   FVideoSampleDuration = std::max<MP4Duration>(1, TIME_SCALE / static_cast<uint32_t>(FFrameRate));
-  // The picture size as the stream codes it; the probe's size when the SPS is unreadable.
-  int32_t width = FFrameWidth;
-  int32_t height = FFrameHeight;
-  TH264SpsInfo info;
-  if (ParseH264Sps(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), info)) {
-    width = info.Width;
-    height = info.Height;
-  }
+  int32_t width = 0, height = 0;
+  CodedSize(ANalu.pData, static_cast<size_t>(ANalu.iDataSize), width, height);
   MP4TrackId id = MP4AddH264VideoTrack(FMp4Hndl, TIME_SCALE, FVideoSampleDuration, ClampTo16(width),
                                        ClampTo16(height), ANalu.pData[1], ANalu.pData[2], ANalu.pData[3], 3);
   PrintDebugString("Add Video Track: fps=" + std::to_string(FFrameRate) + ", ID= " + std::to_string(id));
   return id;
+}
+
+void TMP4Maker::CodedSize(const uint8_t* ASps, size_t ASize, int32_t& AWidth, int32_t& AHeight) const {
+  AWidth = FFrameWidth;
+  AHeight = FFrameHeight;
+  TH264SpsInfo info;
+  if (ParseH264Sps(ASps, ASize, info)) {
+    AWidth = info.Width;
+    AHeight = info.Height;
+  }
 }
 
 bool TMP4Maker::WriteSPSData(const TEncNaluUnit& ANalu) {
@@ -330,12 +334,8 @@ void TMP4Maker::SelectSampleDescription() {
       return;
     }
     // The size as the (first) sequence parameter set in force codes it.
-    TH264SpsInfo info;
-    int32_t width = FFrameWidth, height = FFrameHeight;
-    if (ParseH264Sps(sets.Sps.front().data(), sets.Sps.front().size(), info)) {
-      width = info.Width;
-      height = info.Height;
-    }
+    int32_t width = 0, height = 0;
+    CodedSize(sets.Sps.front().data(), sets.Sps.front().size(), width, height);
     index = MP4AddH264SampleDescription(FMp4Hndl, FVideoTrackID, ClampTo16(width), ClampTo16(height), sets.Sps,
                                         sets.Pps);
     if (index == 0) return;

@@ -135,6 +135,8 @@ class TMP4Maker {
   bool CheckTmpFrameBuffer(int64_t ANewFrameSize);
   void ProcessNalu(const TEncNaluUnit& ANalu);
   uint32_t AddVideoTrackID(const TEncNaluUnit& ANalu);
+  // The picture size as an SPS codes it; the probe's size when the SPS is unreadable.
+  void CodedSize(const uint8_t* ASps, size_t ASize, int32_t& AWidth, int32_t& AHeight) const;
   bool WriteSPSData(const TEncNaluUnit& ANalu);
   bool WritePPSData(const TEncNaluUnit& ANalu);
   // Adds a slice or SEI unit to the access unit being gathered.
