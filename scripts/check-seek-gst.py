@@ -12,6 +12,7 @@ decoder reported. Exit status: 0 when nothing was reported, 1 otherwise, 2 for b
 """
 import os
 import sys
+import tempfile
 
 # The decoder's own complaints ("error while decoding MB", "concealing ... errors") reach
 # GStreamer's log only; ask for them and read them from standard error afterwards.
@@ -29,6 +30,29 @@ def main():
         print(__doc__.strip().splitlines()[-1].strip(), file=sys.stderr)
         return 2
     path, play_to, seek_to = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+    # GStreamer's log goes to a file of its own while the pipeline runs.
+    sys.stderr.flush()
+    log = tempfile.TemporaryFile()
+    saved_stderr = os.dup(2)
+    os.dup2(log.fileno(), 2)
+    try:
+        problems = play(path, play_to, seek_to)
+    finally:
+        sys.stderr.flush()
+        os.dup2(saved_stderr, 2)
+        os.close(saved_stderr)
+    log.seek(0)
+    lines = log.read().decode("utf-8", "replace").splitlines()
+    complaints = [line for line in lines if " ERROR " in line or " WARN " in line]
+    for line in lines:
+        print(line, file=sys.stderr)
+    for p in problems:
+        print(p, file=sys.stderr)
+    return 1 if problems or complaints else 0
+
+
+def play(path, play_to, seek_to):
+    """Runs the pipeline; returns the problems the bus or the seek reported."""
     Gst.init(None)
     pipeline = Gst.parse_launch(
         "filesrc name=src ! qtdemux ! h264parse ! avdec_h264 ! appsink name=sink sync=false max-buffers=4"
@@ -62,9 +86,7 @@ def main():
     pipeline.set_state(Gst.State.NULL)
     if seek_to >= 0 and not seeked:
         problems.append(f"the stream ended before {play_to} s")
-    for p in problems:
-        print(p, file=sys.stderr)
-    return 1 if problems else 0
+    return problems
 
 
 if __name__ == "__main__":
