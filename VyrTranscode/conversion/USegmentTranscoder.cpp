@@ -1,6 +1,7 @@
 #include "conversion/USegmentTranscoder.h"
 
 #include <new>
+#include <utility>
 
 #include "conversion/UVideoToX264.h"
 #include "support/uFunctionsLib.h"
@@ -55,12 +56,12 @@ void TSegmentTranscoder::Run() {
           if (transcoder.TranscodeToX264(p.Bytes.data(), static_cast<int32_t>(p.Bytes.size()), segment->VideoType,
                                          out) &&
               !out.empty()) {
-            segment->Encoded.push_back({out, p.TimeMs, p.TimeValid, 0});
+            segment->Encoded.push_back({std::move(out), p.TimeMs, p.TimeValid, 0});
           }
         }
         // Pictures the encoder still holds have no input picture of their own.
         while (complete && transcoder.TranscodeToX264(nullptr, 0, 0, out) && !out.empty())
-          segment->Encoded.push_back({out, 0, false, 0});
+          segment->Encoded.push_back({std::move(out), 0, false, 0});
       } catch (const std::bad_alloc&) {
         PrintDebugString("Segment transcoder: out of memory");
         FAllocationFailed.store(true);
