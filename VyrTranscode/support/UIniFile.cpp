@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "support/UFileDescriptor.h"
 #include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
@@ -232,22 +233,6 @@ std::vector<std::string> TIniFile::SectionsFromText(const std::string& AText) {
 // ---- Files ---------------------------------------------------------------------------
 
 namespace {
-
-// Owns a file descriptor.
-class TFd {
- public:
-  explicit TFd(int AFd = -1) : FFd(AFd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  explicit operator bool() const { return FFd >= 0; }
-
- private:
-  int FFd;
-};
 
 bool SameFile(const struct stat& A, const struct stat& B) {
   return A.st_dev == B.st_dev && A.st_ino == B.st_ino;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/UFileDescriptor.h"
 #include "ui/UWindowMessage.h"
 
 namespace {
@@ -30,30 +31,6 @@ bool NameFits(const std::string& AName) {
   return !AName.empty() && AName.size() <= VYR_HANDOVER_MAX_NAME && AName.find('\0') == std::string::npos;
 }
 
-class TFd {
- public:
-  explicit TFd(int AFd) : FFd(AFd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-
- private:
-  int FFd;
-};
-
-bool SendAll(int AFd, const char* AData, size_t ASize) {
-  while (ASize > 0) {
-    const ssize_t n = ::send(AFd, AData, ASize, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    AData += n;
-    ASize -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The window's one-byte answer, or 0 when none came within AWaitMs.
 char ReadAnswer(int AFd, int AWaitMs) {
@@ -161,7 +138,7 @@ THandOverResult HandOverToRunningInstance(const std::vector<std::string>& ANames
     }
     TFd conn(fd);
     const std::string message = EncodeHandOver(group);
-    if (!SendAll(conn.Get(), message.data(), message.size())) return THandOverResult::Failed;
+    if (!SendAllOnSocket(conn.Get(), message.data(), message.size())) return THandOverResult::Failed;
     const char answer = ReadAnswer(conn.Get(), AAnswerMs);
     if (answer == VYR_HANDOVER_REFUSED) return THandOverResult::Refused;
     if (answer != VYR_HANDOVER_TAKEN) return THandOverResult::Failed;

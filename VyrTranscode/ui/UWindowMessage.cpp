@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "support/UFileDescriptor.h"
 #include "ui/UUserRuntimeDir.h"
 
 std::array<uint8_t, VYR_MSG_SIZE> EncodeWindowMessage(const TWindowMessage& AMsg) {
@@ -38,32 +39,17 @@ uint32_t RegisterWindowMessageId(const std::string& AName) {
   return 0xC000u + (h % 0x4000u);
 }
 
-namespace {
-
-class TFd {
- public:
-  explicit TFd(int AFd) : FFd(AFd) {}
-  ~TFd() { if (FFd >= 0) ::close(FFd); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-
- private:
-  int FFd;
-};
-
-bool WriteAll(int AFd, const uint8_t* AData, size_t ASize) {
+bool SendAllOnSocket(int AFd, const void* AData, size_t ASize) {
+  const char* data = static_cast<const char*>(AData);
   while (ASize > 0) {
-    ssize_t n = ::send(AFd, AData, ASize, MSG_NOSIGNAL);
+    const ssize_t n = ::send(AFd, data, ASize, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    AData += n;
+    data += n;
     ASize -= static_cast<size_t>(n);
   }
   return true;
 }
-
-}  // namespace
 
 int ConnectUserSocket(const std::string& AName, bool& ANoListener) {
   ANoListener = false;
@@ -89,7 +75,7 @@ TSendResult SendWindowMessage(const TWindowMessage& AMsg, int AWaitMs,
   TFd fd(ConnectUserSocket(VYR_MP4_MSG_NAME, noListener));
   if (fd.Get() < 0) return noListener ? TSendResult::NoInstance : TSendResult::Failed;
   auto bytes = EncodeWindowMessage(AMsg);
-  if (!WriteAll(fd.Get(), bytes.data(), bytes.size())) return TSendResult::Failed;
+  if (!SendAllOnSocket(fd.Get(), bytes.data(), bytes.size())) return TSendResult::Failed;
   // Nothing more to say: the program sees the end of our side once it has read the message.
   ::shutdown(fd.Get(), SHUT_WR);
 

@@ -44,6 +44,10 @@ enum class TSendResult {
   Failed,        // the socket folder or the connection failed
 };
 
+// Sends all ASize bytes on a connected socket (a closed peer raises no SIGPIPE). False when
+// the connection fails.
+bool SendAllOnSocket(int AFd, const void* AData, size_t ASize);
+
 // Connects to the local socket AName in the user's runtime folder. Answers the connected
 // descriptor (the caller closes it), or -1 with ANoListener telling whether nobody listens.
 int ConnectUserSocket(const std::string& AName, bool& ANoListener);
