@@ -31,6 +31,7 @@
 
 #include "conversion/UOutputNames.h"
 #include "support/UDmReadSysParamIni.h"
+#include "support/UText.h"
 #include "support/uFunctionsLib.h"
 #include "ui/UAppPictures.h"
 #include "ui/UFileListModel.h"
@@ -67,19 +68,6 @@ class TDialogScope {
 
 // At most this many names in a message; the rest are counted.
 constexpr int MessageNameLimit = 10;
-
-// Same text when the letters A to Z are taken without their case; every other character
-// must match exactly.
-bool SameTextAZ(const QString& A, const QString& B) {
-  if (A.size() != B.size()) return false;
-  for (qsizetype i = 0; i < A.size(); ++i) {
-    char16_t a = A[i].unicode(), b = B[i].unicode();
-    if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - 32);
-    if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -642,8 +630,11 @@ void TFmVyrToMp4::AddSelFileToList(const QString& AFullFileName) {
 }
 
 bool TFmVyrToMp4::CheckFileHasInList(const QString& sFileName) {
+  // The letters A to Z without their case, every other character exactly: in UTF-8 that is
+  // the bytes with ASCII letters folded.
+  const std::string name = sFileName.toStdString();
   for (cdsConvert->First(); !cdsConvert->Eof(); cdsConvert->Next()) {
-    if (SameTextAZ(cdsConvert->Row(cdsConvert->RecNo())->FileName, sFileName)) return true;
+    if (SameTextAscii(cdsConvert->Row(cdsConvert->RecNo())->FileName.toStdString(), name)) return true;
   }
   return false;
 }
@@ -699,7 +690,7 @@ QString TFmVyrToMp4::OutputFolderText() {
   return txtSavePath->text();
 }
 
-bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<int>& ASkip) {
+bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<std::pair<int, std::string>>& ASkip) {
   ASkip.clear();
   if (ARows.empty()) return true;
   // The folder the outputs go to, made when missing; when it cannot be, nothing starts.
@@ -713,15 +704,15 @@ bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<int>& AS
   }
   // Outputs that exist already: the user chooses once for all of them.
   const bool mp4 = OutFormatIndex() == 0;
-  std::vector<int> existing;
+  std::vector<std::pair<int, std::string>> existing;
   QStringList names;
   for (int recNo : ARows) {
     const TFileListRow* row = cdsConvert->Row(recNo);
     if (!row) continue;
     std::string name;
     if (ExistingOutputFile(row->Path, MakeOutputFileNameOf(GetVYRFileShortName(row->Path)), mp4, name)) {
-      existing.push_back(recNo);
       names << ShownName(GetVYRFileShortName(name));
+      existing.emplace_back(recNo, std::move(name));
     }
   }
   if (existing.empty()) return true;
@@ -740,7 +731,7 @@ bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<int>& AS
 
 void TFmVyrToMp4::StartConvertWork(bool ASpecifiedFileMode) {
   const std::vector<int> rows = RowsToConvert(ASpecifiedFileMode);
-  std::vector<int> skip;
+  std::vector<std::pair<int, std::string>> skip;
   if (!PrepareRun(rows, skip)) return;
   SwitchConvertStatus(true);
   if (!ASpecifiedFileMode) {
@@ -749,12 +740,8 @@ void TFmVyrToMp4::StartConvertWork(bool ASpecifiedFileMode) {
     // The rows this run converts lose the marks of the previous one.
     for (int recNo : rows) cdsConvert->SetMark(recNo, TRowMark::None);
   }
-  for (int recNo : skip) {
-    const TFileListRow* row = cdsConvert->Row(recNo);
-    std::string name;
-    ExistingOutputFile(row->Path, MakeOutputFileNameOf(GetVYRFileShortName(row->Path)), OutFormatIndex() == 0, name);
+  for (const auto& [recNo, name] : skip)
     cdsConvert->SetMark(recNo, TRowMark::Skipped, FormatText(Lang("sSkippedExists"), {ShownName(name)}));
-  }
   FTimerTag = -1;
   FCurTaskProgress.store(-1);
   FTerminated.store(false);

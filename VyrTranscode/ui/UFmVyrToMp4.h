@@ -184,8 +184,9 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   // The rows a run converts: every row, or the selected ones, in list order.
   std::vector<int> RowsToConvert(bool ASpecifiedFileMode) const;
   // Makes the output folder and asks about outputs that exist; false when the run may not
-  // start. ASkip receives the rows whose outputs the user chose to keep.
-  bool PrepareRun(const std::vector<int>& ARows, std::vector<int>& ASkip);
+  // start. ASkip receives the rows whose outputs the user chose to keep, each with the name
+  // of its existing output.
+  bool PrepareRun(const std::vector<int>& ARows, std::vector<std::pair<int, std::string>>& ASkip);
   // Joins the finished task and marks its row with what its conversion came to.
   void FinishTask();
   // The end-of-run message: the language text and the files that failed.

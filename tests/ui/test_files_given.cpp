@@ -78,6 +78,18 @@ class TestFilesGiven : public TWindowTest {
     TearDown();
   }
 
+  // A listed name is found whatever the case of its letters A to Z; other letters keep theirs.
+  void listedNamesAreFoundWithoutTheCaseOfAToZ() {
+    W().DropFiles({QString::fromStdString(Rec("Cam.vyr")), QString::fromStdString(Rec("d\xc3\xa9.vyr"))});
+    QCOMPARE(W().cdsConvert->RecordCount(), 2);
+    QVERIFY(W().CheckFileHasInList(QStringLiteral("CAM.VYR")));
+    QVERIFY(W().CheckFileHasInList(QStringLiteral("cam.vyr")));
+    QVERIFY(W().CheckFileHasInList(QString::fromUtf8("D\xc3\xa9.VYR")));
+    QVERIFY(!W().CheckFileHasInList(QString::fromUtf8("D\xc3\x89.VYR")));
+    QVERIFY(!W().CheckFileHasInList(QStringLiteral("Cam")));
+    QVERIFY(!W().CheckFileHasInList(QString()));
+  }
+
   void handedOverFilesAreListedAndTheWindowComesForward() {
     QVERIFY(W().StartMessageServers());
     W().show();
