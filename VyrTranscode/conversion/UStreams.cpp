@@ -28,8 +28,15 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& AFileName,
     return nullptr;
   };
   // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+  constexpr const char* NotRegular = "it is not a regular file (a FIFO, a device or a socket)";
   int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return fail(std::strerror(errno));
+  if (fd < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all; it is refused as the other special files are.
+    struct stat st {};
+    if (err == ENXIO && ::stat(AFileName.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return fail(NotRegular);
+    return fail(std::strerror(err));
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
@@ -38,7 +45,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& AFileName,
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return fail(S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file (a FIFO, a device or a socket)");
+    return fail(S_ISDIR(st.st_mode) ? "it is a folder" : NotRegular);
   }
   // Reads of a regular file never wait; the flag is dropped all the same.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -171,7 +174,17 @@ TEST(VyrconvertSafety, SpecialFilesAsInputFailAtOnce) {
   TTempDir dir;
   const std::string fifo = dir.File("pipe.vyr");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& input : {fifo, std::string("/dev/zero"), dir.Path()}) {
+  // A socket in the file system: it cannot be opened at all.
+  const std::string socketFile = dir.File("sock.vyr");
+  const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketFile.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socketFile.c_str(), socketFile.size() + 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(s);
+  for (const std::string& input : {fifo, socketFile, std::string("/dev/zero"), dir.Path()}) {
     for (const std::vector<std::string>& mode :
          {std::vector<std::string>{"--probe"}, {"-f", "mp4"}, {"-f", "raw"}}) {
       SCOPED_TRACE(input + " " + mode[0]);
@@ -186,7 +199,7 @@ TEST(VyrconvertSafety, SpecialFilesAsInputFailAtOnce) {
       EXPECT_TRUE(Contains(r.Err, "not a regular file") || Contains(r.Err, "folder")) << r.Err;
     }
   }
-  EXPECT_EQ(ListFolder(dir.Path()), std::vector<std::string>{"pipe.vyr"});
+  EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"pipe.vyr", "sock.vyr"}));
 }
 
 // An output is never its own input, whether the name leads to it directly or through a
