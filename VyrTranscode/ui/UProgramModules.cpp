@@ -4,10 +4,10 @@
 
 #include "conversion/UDmRecordToMP4.h"
 #include "support/UDmReadSysParamIni.h"
+#include "support/UMemoryPolicy.h"
 #include "support/uMultiLanguage.h"
 #include "ui/UConversionBackend.h"
 #include "ui/UFmVyrToMp4.h"
-#include "support/UMemoryPolicy.h"
 #include "ui/UQtTranslations.h"
 
 TProgramModules::TProgramModules() {
