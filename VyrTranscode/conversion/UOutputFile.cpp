@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include "conversion/UOutputNames.h"
+#include "support/UFileDescriptor.h"
+#include "support/UPathParts.h"
 #include "support/uFunctionsLib.h"
 
 namespace {
@@ -19,24 +21,6 @@ constexpr size_t WriteBufferSize = 256 * 1024;
 // Rounds of the work-file creation before giving up on a name that keeps changing under us
 // (another converter removing and creating it at the same moment).
 constexpr int CreateAttempts = 16;
-
-// The folder part ("." when none) and the file name part of a path.
-void SplitPath(const std::string& APath, std::string& ADir, std::string& ALeaf) {
-  const size_t slash = APath.rfind('/');
-  if (slash == std::string::npos) {
-    ADir = ".";
-    ALeaf = APath;
-  } else {
-    ADir = slash == 0 ? "/" : APath.substr(0, slash);
-    ALeaf = APath.substr(slash + 1);
-  }
-}
-
-std::string LeafOf(const std::string& APath) {
-  std::string dir, leaf;
-  SplitPath(APath, dir, leaf);
-  return leaf;
-}
 
 std::string JoinPath(const std::string& ADir, const std::string& ALeaf) {
   if (ADir == ".") return ALeaf;
@@ -93,21 +77,16 @@ std::unique_ptr<TFileWriter> TFileWriter::Create(const std::string& AFileName, c
     if (AError) *AError = AWhy;
     return nullptr;
   };
-  std::string dir, leaf;
-  SplitPath(AFileName, dir, leaf);
+  const std::string dir = FolderPart(AFileName);
+  const std::string leaf = FileNamePart(AFileName);
   if (leaf.empty() || leaf == "." || leaf == "..") return fail("no file name in " + AFileName);
   if (leaf.size() > MaxFileNameBytes) return fail("the name of " + AFileName + " is too long");
 
   // Everything below and up to the close happens inside this one folder, even if its path
   // changes meanwhile.
-  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return fail("cannot open the folder " + dir + ": " + std::strerror(errno));
-  struct TDirCloser {
-    int& Fd;
-    ~TDirCloser() {
-      if (Fd >= 0) ::close(Fd);
-    }
-  } dirCloser{dirFd};
+  TFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return fail("cannot open the folder " + dir + ": " + std::strerror(errno));
+  const int dirFd = folder.Get();
 
   bool finalExists = false;
   const std::string finalProblem = CheckFinalName(dirFd, leaf, AFileName, AInput, &finalExists);
@@ -125,7 +104,7 @@ std::unique_ptr<TFileWriter> TFileWriter::Create(const std::string& AFileName, c
       // it is locked (whoever removes a work file holds its lock).
       if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && EntryIdentity(dirFd, workLeaf).SameAs(DescriptorIdentity(fd))) {
         std::unique_ptr<TFileWriter> w(new TFileWriter(fd, dirFd, AFileName, workName, finalExists, AInput));
-        dirFd = -1;  // the writer has it now
+        folder.Release();  // the writer has it now
         return w;
       }
       ::close(fd);
@@ -288,7 +267,7 @@ bool TFileWriter::Close(TOutputCloseMode AMode) {
   FCloseResult = keep && Finish(rename);
   if (!FCloseResult) {
     // Nothing incomplete stays behind. The lock is still held, so the name is still ours.
-    const std::string workLeaf = LeafOf(FWorkFileName);
+    const std::string workLeaf = FileNamePart(FWorkFileName);
     if (EntryIdentity(FDirFd, workLeaf).SameAs(DescriptorIdentity(FFd))) ::unlinkat(FDirFd, workLeaf.c_str(), 0);
     FKeptFileName.clear();
   }
@@ -304,8 +283,8 @@ bool TFileWriter::Finish(bool ARename) {
     FKeptFileName = FWorkFileName;
     return true;
   }
-  const std::string leaf = LeafOf(FFileName);
-  const std::string workLeaf = LeafOf(FWorkFileName);
+  const std::string leaf = FileNamePart(FFileName);
+  const std::string workLeaf = FileNamePart(FWorkFileName);
   // What is under the final name may have changed since the start.
   std::string problem = CheckFinalName(FDirFd, leaf, FFileName, FInput, nullptr);
   if (problem.empty() && ::renameat(FDirFd, workLeaf.c_str(), FDirFd, leaf.c_str()) != 0)

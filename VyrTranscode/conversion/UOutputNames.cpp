@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/UPathParts.h"
 #include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
@@ -22,10 +23,7 @@ size_t LengthWithoutLastChars(const std::string& AText, size_t ACount) {
 
 }  // namespace
 
-std::string GetVYRFileShortName(const std::string& AFullName) {
-  size_t slash = AFullName.rfind('/');
-  return slash == std::string::npos ? AFullName : AFullName.substr(slash + 1);
-}
+std::string GetVYRFileShortName(const std::string& AFullName) { return FileNamePart(AFullName); }
 
 std::string DefaultOutputDir() { return GetHomeDir() + "/VyrRecord/"; }
 

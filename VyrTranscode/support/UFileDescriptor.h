@@ -14,6 +14,12 @@ class TFd {
   TFd& operator=(const TFd&) = delete;
   TFd& operator=(TFd&&) = delete;
   int Get() const { return FFd; }
+  // Gives the descriptor up to the caller, who closes it from now on.
+  int Release() {
+    const int fd = FFd;
+    FFd = -1;
+    return fd;
+  }
   explicit operator bool() const { return FFd >= 0; }
 
  private:

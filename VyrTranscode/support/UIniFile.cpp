@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "support/UFileDescriptor.h"
+#include "support/UPathParts.h"
 #include "support/UText.h"
 #include "support/uFunctionsLib.h"
 
@@ -287,16 +288,6 @@ bool WriteAll(int AFd, const std::string& AText, off_t AOffset) {
   return true;
 }
 
-void SplitPath(const std::string& APath, std::string& AFolder, std::string& AName) {
-  const size_t slash = APath.rfind('/');
-  if (slash == std::string::npos) {
-    AFolder = ".";
-    AName = APath;
-  } else {
-    AFolder = slash == 0 ? "/" : APath.substr(0, slash);
-    AName = APath.substr(slash + 1);
-  }
-}
 
 std::string RandomHex() {
   unsigned char bytes[6];
@@ -476,8 +467,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AKey,
   if (::lstat(FFileName.c_str(), &st) != 0) {
     if (errno != ENOENT) write.RefuseErrno("cannot inspect the file");
     // A new file: created under its name, never over a file that appeared meanwhile.
-    std::string folderName, name;
-    SplitPath(FFileName, folderName, name);
+    const std::string folderName = FolderPart(FFileName), name = FileNamePart(FFileName);
     if (name.empty() || name == "." || name == "..") write.Refuse("not a file name");
     TFd folder(::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) write.RefuseErrno("cannot open the folder");
@@ -507,8 +497,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AKey,
     if (errno == ENOENT) write.Refuse("the link leads to no file");
     write.RefuseErrno("cannot resolve the file name");
   }
-  std::string folderName, name;
-  SplitPath(resolved.get(), folderName, name);
+  const std::string folderName = FolderPart(resolved.get()), name = FileNamePart(resolved.get());
   TFd folder(::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder) write.RefuseErrno("cannot open the folder");
   if (::fstatat(folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)

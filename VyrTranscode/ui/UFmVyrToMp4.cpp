@@ -31,6 +31,7 @@
 
 #include "conversion/UOutputNames.h"
 #include "support/UDmReadSysParamIni.h"
+#include "support/UPathParts.h"
 #include "support/UText.h"
 #include "support/uFunctionsLib.h"
 #include "ui/UAppPictures.h"
@@ -501,7 +502,7 @@ void TFmVyrToMp4::btnSelOutDirClick() {
 void TFmVyrToMp4::lblOpenOutDirClick() {
   // A missing output folder is made first, as at show and at Convert; the folder the
   // outputs go to is opened.
-  const std::string folder = OutputFolderOf(MakeOutputFileNameOf("x.vyr"));
+  const std::string folder = FolderPart(MakeOutputFileNameOf("x.vyr"));
   std::string error;
   MakeOutputFolder(folder, error);
   FOpener->Open(folder);
@@ -695,7 +696,7 @@ bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<std::pai
   if (ARows.empty()) return true;
   // The folder the outputs go to, made when missing; when it cannot be, nothing starts.
   OutputFolderText();
-  const std::string folder = OutputFolderOf(MakeOutputFileNameOf("x.vyr"));
+  const std::string folder = FolderPart(MakeOutputFileNameOf("x.vyr"));
   std::string error;
   if (!MakeOutputFolder(folder, error)) {
     ShowMessage(FormatText(Lang("sOutDirCreateFailed"), {ShownName(folder), QString::fromStdString(error)}),

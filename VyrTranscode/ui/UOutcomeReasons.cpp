@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ui/UOutputPlan.h"
+#include "support/UPathParts.h"
 #include "ui/UWindowTexts.h"
 
 namespace {
@@ -22,7 +22,7 @@ bool Contains(const std::string& AText, int AErrno) {
 }
 
 QString OutputFailureReason(const TConversionOutcome& AOutcome) {
-  const std::string folder = OutputFolderOf(AOutcome.OutFileName);
+  const std::string folder = FolderPart(AOutcome.OutFileName);
   struct stat st {};
   if (!AOutcome.OutFileName.empty()) {
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))

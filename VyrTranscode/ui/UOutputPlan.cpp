@@ -44,13 +44,6 @@ bool MakeOutputFolder(const std::string& APath, std::string& AError) {
   return true;
 }
 
-std::string OutputFolderOf(const std::string& AOutBaseName) {
-  const size_t slash = AOutBaseName.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return AOutBaseName.substr(0, slash);
-}
-
 bool ExistingOutputFile(const std::string& ASrcFileName, const std::string& AOutBaseName, bool AMp4,
                         std::string& AExistingName) {
   AExistingName.clear();

@@ -9,9 +9,6 @@
 // True when a folder is there afterwards; otherwise AError says why, in words for the user.
 bool MakeOutputFolder(const std::string& APath, std::string& AError);
 
-// The folder part of an output base name ("/out/cam1" gives "/out").
-std::string OutputFolderOf(const std::string& AOutBaseName);
-
 // Whether the output of a recording exists already (a file, a link, or anything else under
 // that name), and which name it has: AOutBaseName + ".mp4" for MP4 output; for raw output
 // AOutBaseName + the extension of the recording's video codec, which a probe of the block
