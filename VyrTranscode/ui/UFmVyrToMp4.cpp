@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include "conversion/UMp4ConversionState.h"
 #include "conversion/UOutputNames.h"
 #include "support/UDmReadSysParamIni.h"
 #include "support/UPathParts.h"
@@ -723,7 +724,10 @@ bool TFmVyrToMp4::PrepareRun(const std::vector<int>& ARows, std::vector<std::pai
     case TMsgResult::Replace:
       return true;
     case TMsgResult::Skip:
-      ASkip = existing;
+      // Existing outputs are kept, except the part of a recording that a stopped run left
+      // under the final name (its MP4 says so): that recording is converted again.
+      for (auto& e : existing)
+        if (!mp4 || ReadMp4ConversionState(e.second) != TMp4ConversionState::Stopped) ASkip.push_back(std::move(e));
       return true;
     default:
       return false;

@@ -185,7 +185,7 @@ class TFmVyrToMp4 : public QWidget, public IOMVUpdateLanguage {
   std::vector<int> RowsToConvert(bool ASpecifiedFileMode) const;
   // Makes the output folder and asks about outputs that exist; false when the run may not
   // start. ASkip receives the rows whose outputs the user chose to keep, each with the name
-  // of its existing output.
+  // of its existing output (a stopped run's part under the final name is not kept).
   bool PrepareRun(const std::vector<int>& ARows, std::vector<std::pair<int, std::string>>& ASkip);
   // Joins the finished task and marks its row with what its conversion came to.
   void FinishTask();

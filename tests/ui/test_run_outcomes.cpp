@@ -15,6 +15,8 @@
 #include "UVyrSampleGen.h"
 #include "UiTestSupport.h"
 #include "conversion/UDmRecordToMP4.h"
+#include "conversion/UMp4ConversionState.h"
+#include "conversion/UMp4v2Lib.h"
 #include "conversion/URawExport.h"
 #include "ui/UFileListModel.h"
 #include "ui/UFmVyrToMp4.h"
@@ -143,6 +145,35 @@ class TestRunOutcomes : public TWindowTest {
       QCOMPARE(Row(2).ConvertMark, TRowMark::None);
       RunTicksUntilIdle(W());
     }
+  }
+
+  // "Skip existing" keeps what the user has, but not the part that a stopped run of ours
+  // left under the final name: that recording is converted again.
+  void skipExistingConvertsAStoppedOutputAgain() {
+    MakeWindow(FTasks->Backend());
+    Drop({Rec("a.vyr"), Rec("b.vyr"), Rec("c.vyr")});
+    const struct {
+      std::string Name;
+      uint32_t Flags;
+    } outputs[] = {{"a.mp4", MP4_CLOSE_STOPPED}, {"b.mp4", 0}};
+    for (const auto& o : outputs) {
+      MP4FileHandle h = MP4Create(FOut + o.Name, 0);
+      QVERIFY(h != MP4_INVALID_FILE_HANDLE);
+      const MP4TrackId t = MP4AddAudioTrack(h, 8000, 1024, 0x40);
+      const uint8_t frame[4] = {1, 2, 3, 4};
+      QVERIFY(MP4WriteSample(h, t, frame, sizeof frame));
+      QVERIFY(MP4Close(h, o.Flags));
+    }
+    QCOMPARE(ReadMp4ConversionState(FOut + "a.mp4"), TMp4ConversionState::Stopped);
+    WriteFileBytes(FOut + "c.mp4", "a file of the user's");
+    FDialogs->Choice = TMsgResult::Skip;
+    W().btnConvertClick();
+    QVERIFY(FDialogs->Messages[0].Text.startsWith(FormatText(L("sOutputsExist"), {"3"})));
+    RunTicksUntilIdle(W());
+    QCOMPARE(CalledSources(), std::vector<std::string>({FEnv->Dir().File("a.vyr")}));
+    QCOMPARE(Row(1).ConvertMark, TRowMark::None);
+    QCOMPARE(Row(2).ConvertMark, TRowMark::Skipped);
+    QCOMPARE(Row(3).ConvertMark, TRowMark::Skipped);
   }
 
   void noQuestionWithoutExistingOutputs() {
